@@ -1,0 +1,35 @@
+#pragma once
+
+// The per-user preferences domain: one JSON object in a file, values keeping their JSON types.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+namespace trayline {
+
+class PreferencesFile {
+public:
+    explicit PreferencesFile(std::filesystem::path path);
+
+    // The domain of this application under the current $XDG_CONFIG_HOME.
+    static PreferencesFile forCurrentUser();
+
+    // The stored object; a missing, unreadable or non-object file reads as empty. Never writes.
+    nlohmann::json read() const;
+    std::optional<nlohmann::json> value(const std::string& key) const;
+
+    // Read-modify-write under a lock, replacing the file atomically. A file that cannot be read as
+    // an object is first kept aside as "<name>.bad" instead of being lost. Throws std::system_error
+    // when the file cannot be written.
+    void set(const std::string& key, nlohmann::json value);
+
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+}  // namespace trayline

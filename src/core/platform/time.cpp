@@ -1,0 +1,204 @@
+#include "core/platform/time.h"
+
+#include <unicode/udat.h>
+#include <unicode/udatpg.h>
+#include <unicode/uloc.h>
+#include <unicode/ustring.h>
+
+#include <array>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <tuple>
+#include <mutex>
+
+namespace trayline {
+
+namespace {
+
+constexpr double kReferenceDateUnixSeconds = 978307200.0;
+
+// Days since 1970-01-01 of a proleptic Gregorian date (Howard Hinnant's algorithm).
+constexpr long long daysFromCivil(int y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const int era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return static_cast<long long>(era) * 146097 + static_cast<long long>(doe) - 719468;
+}
+
+bool isLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+unsigned daysInMonth(int y, unsigned m) {
+    static constexpr std::array<unsigned, 12> kDays{31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return m == 2 && isLeap(y) ? 29 : kDays[m - 1];
+}
+
+std::string toUtf8(const UChar* s, int32_t length) {
+    std::string out(static_cast<std::size_t>(length) * 3 + 1, '\0');
+    int32_t written = 0;
+    UErrorCode status = U_ZERO_ERROR;
+    u_strToUTF8(out.data(), static_cast<int32_t>(out.size()), &written, s, length, &status);
+    if (U_FAILURE(status))
+        return {};
+    out.resize(static_cast<std::size_t>(written));
+    return out;
+}
+
+std::u16string toUtf16(const std::string& s) {
+    std::u16string out(s.size() + 1, u'\0');
+    int32_t written = 0;
+    UErrorCode status = U_ZERO_ERROR;
+    u_strFromUTF8(reinterpret_cast<UChar*>(out.data()), static_cast<int32_t>(out.size()), &written,
+                  s.data(), static_cast<int32_t>(s.size()), &status);
+    out.resize(U_SUCCESS(status) ? static_cast<std::size_t>(written) : 0);
+    return out;
+}
+
+struct DateFormatCloser {
+    void operator()(UDateFormat* f) const { udat_close(f); }
+};
+using DateFormatPtr = std::unique_ptr<UDateFormat, DateFormatCloser>;
+
+UDate toUDate(Instant t) {
+    return static_cast<UDate>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count());
+}
+
+DateFormatPtr openFormat(const std::string& locale, const std::string& zone,
+                         UDateFormatStyle timeStyle, UDateFormatStyle dateStyle,
+                         const char16_t* skeleton) {
+    UErrorCode status = U_ZERO_ERROR;
+    const std::u16string zone16 = toUtf16(zone);
+    const UChar* zonePtr = zone.empty() ? nullptr : reinterpret_cast<const UChar*>(zone16.c_str());
+    const auto zoneLen = static_cast<int32_t>(zone16.size());
+    if (!skeleton)
+        return DateFormatPtr(
+            udat_open(timeStyle, dateStyle, locale.c_str(), zonePtr, zoneLen, nullptr, 0, &status));
+    UDateTimePatternGenerator* gen = udatpg_open(locale.c_str(), &status);
+    std::array<UChar, 64> pattern{};
+    const int32_t n = udatpg_getBestPattern(gen, reinterpret_cast<const UChar*>(skeleton), -1,
+                                            pattern.data(), static_cast<int32_t>(pattern.size()),
+                                            &status);
+    if (gen)
+        udatpg_close(gen);
+    if (U_FAILURE(status))
+        return nullptr;
+    return DateFormatPtr(udat_open(UDAT_PATTERN, UDAT_PATTERN, locale.c_str(), zonePtr, zoneLen,
+                                   pattern.data(), n, &status));
+}
+
+// Opening an ICU formatter costs far more than formatting with it, and formatters must not be
+// shared between threads, so each thread keeps the ones it has used.
+std::string format(const std::string& locale, const std::string& zone, UDateFormatStyle timeStyle,
+                   UDateFormatStyle dateStyle, const char16_t* skeleton, Instant t) {
+    thread_local std::map<std::tuple<std::string, std::string, int, int, const char16_t*>,
+                          DateFormatPtr>
+        cache;
+    auto& f = cache[{locale, zone, timeStyle, dateStyle, skeleton}];
+    if (!f)
+        f = openFormat(locale, zone, timeStyle, dateStyle, skeleton);
+    if (!f)
+        return {};
+    UErrorCode status = U_ZERO_ERROR;
+    std::array<UChar, 128> buffer{};
+    const int32_t n = udat_format(f.get(), toUDate(t), buffer.data(),
+                                  static_cast<int32_t>(buffer.size()), nullptr, &status);
+    if (U_FAILURE(status))
+        return {};
+    return toUtf8(buffer.data(), n);
+}
+
+std::mutex& currentMutex() {
+    static std::mutex m;
+    return m;
+}
+
+DateFormatter& currentFormatter() {
+    static DateFormatter f;
+    return f;
+}
+
+}  // namespace
+
+std::optional<Instant> parseUtc(std::string_view s) {
+    // Exactly "yyyy-MM-dd HH:mm:ss": nineteen characters, digits where digits belong.
+    if (s.size() != 19 || s[4] != '-' || s[7] != '-' || s[10] != ' ' || s[13] != ':' || s[16] != ':')
+        return std::nullopt;
+    auto num = [&](std::size_t pos, std::size_t len) -> int {
+        int v = 0;
+        for (std::size_t i = pos; i < pos + len; ++i) {
+            if (s[i] < '0' || s[i] > '9')
+                return -1;
+            v = v * 10 + (s[i] - '0');
+        }
+        return v;
+    };
+    const int y = num(0, 4), mo = num(5, 2), d = num(8, 2), h = num(11, 2), mi = num(14, 2),
+              se = num(17, 2);
+    if (y < 0 || mo < 1 || mo > 12 || d < 1 || h < 0 || h > 23 || mi < 0 || mi > 59 || se < 0 ||
+        se > 59)
+        return std::nullopt;
+    if (static_cast<unsigned>(d) > daysInMonth(y, static_cast<unsigned>(mo)))
+        return std::nullopt;
+    const long long days = daysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d));
+    const long long secs = days * 86400LL + h * 3600LL + mi * 60LL + se;
+    return Instant{std::chrono::seconds{secs}};
+}
+
+std::string formatUtc(Instant t) {
+    const auto secs = std::chrono::floor<std::chrono::seconds>(t.time_since_epoch()).count();
+    const auto dp = std::chrono::floor<std::chrono::days>(std::chrono::sys_seconds{std::chrono::seconds{secs}});
+    const std::chrono::year_month_day ymd{dp};
+    const long long rem = secs - dp.time_since_epoch().count() * 86400LL;
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%04d-%02u-%02u %02lld:%02lld:%02lld", static_cast<int>(ymd.year()),
+                  static_cast<unsigned>(ymd.month()), static_cast<unsigned>(ymd.day()), rem / 3600,
+                  rem / 60 % 60, rem % 60);
+    return buf;
+}
+
+double secondsSinceReferenceDate(Instant t) {
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
+    return static_cast<double>(ns) / 1e9 - kReferenceDateUnixSeconds;
+}
+
+Instant fromSecondsSinceReferenceDate(double seconds) {
+    const double unixSeconds = seconds + kReferenceDateUnixSeconds;
+    return Instant{std::chrono::duration_cast<Instant::duration>(
+        std::chrono::duration<double>(unixSeconds))};
+}
+
+DateFormatter::DateFormatter() : locale_(uloc_getDefault()) {}
+
+DateFormatter::DateFormatter(std::string locale, std::string timeZone)
+    : locale_(std::move(locale)), timeZone_(std::move(timeZone)) {}
+
+std::string DateFormatter::mediumDate(Instant t) const {
+    return format(locale_, timeZone_, UDAT_NONE, UDAT_MEDIUM, nullptr, t);
+}
+
+std::string DateFormatter::mediumDateShortTime(Instant t) const {
+    return format(locale_, timeZone_, UDAT_SHORT, UDAT_MEDIUM, nullptr, t);
+}
+
+std::string DateFormatter::abbreviatedMonth(Instant t) const {
+    return format(locale_, timeZone_, UDAT_NONE, UDAT_NONE, u"MMM", t);
+}
+
+std::string DateFormatter::shortTime(Instant t) const {
+    return format(locale_, timeZone_, UDAT_SHORT, UDAT_NONE, nullptr, t);
+}
+
+DateFormatter DateFormatter::current() {
+    std::lock_guard lock(currentMutex());
+    return currentFormatter();
+}
+
+void DateFormatter::setCurrent(DateFormatter formatter) {
+    std::lock_guard lock(currentMutex());
+    currentFormatter() = std::move(formatter);
+}
+
+}  // namespace trayline

@@ -1,0 +1,60 @@
+#pragma once
+
+// The user's settings. Every getter reads the preferences file at call time, so a value saved by
+// one process (the tray app) is seen by the next read in another (the MCP server).
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace trayline {
+
+struct Config {
+    // Defaults for values the user has not saved yet.
+    static constexpr std::string_view kDefaultInstanceURL = "https://brindle.service-now.com";
+    static constexpr std::string_view kDefaultGroupSysID = "5a3d9e0c1b7f4c2a8e6d4b2f0a9c7e15";
+    static constexpr std::string_view kDefaultUpdateFeedURL =
+        "https://updates.brindle.dev/trayline/appcast.json";
+
+    static std::string instanceURL();  // one trailing "/" removed
+    static std::string clientID();
+    static std::string table();
+    static std::string groupSysID();
+    static std::string groupStates();
+    static std::string updateFeedURL();
+    static std::int64_t pollMinutes();  // at least 1; 5 when absent or not an integer
+    static bool notifyNewRequest();
+    static bool notifyAssignedToMe();
+    static bool autoUpdate();
+    static bool mcpAllowWrites();
+
+    // String setters store the text trimmed of Unicode white space and line breaks, also when
+    // that leaves it empty. Setters throw std::system_error when the file cannot be written.
+    static void setInstanceURL(std::string_view v);
+    static void setClientID(std::string_view v);
+    static void setTable(std::string_view v);
+    static void setGroupSysID(std::string_view v);
+    static void setGroupStates(std::string_view v);
+    static void setUpdateFeedURL(std::string_view v);
+    static void setPollMinutes(std::int64_t v);  // stores max(1, v)
+    static void setNotifyNewRequest(bool v);
+    static void setNotifyAssignedToMe(bool v);
+    static void setAutoUpdate(bool v);
+    static void setMcpAllowWrites(bool v);
+
+    // The OAuth client secret lives in the keychain, never in the preferences file.
+    static std::string clientSecret();
+    static void setClientSecret(std::string_view v);
+
+    using SecretReader = std::function<std::optional<std::string>()>;
+    // Instance URL, client ID and client secret all non-empty, tested in that order; the secret
+    // is read (through `readSecret`, the keychain by default) only when the first two pass.
+    static bool isConfigured(const SecretReader& readSecret = {});
+
+    // "assignment_group=<group>^stateIN<states>^ORDERBYDESCopened_at"
+    static std::string groupQuery();
+};
+
+}  // namespace trayline

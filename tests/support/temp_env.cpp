@@ -1,0 +1,60 @@
+#include "support/temp_env.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace trayline::test {
+
+namespace {
+void setOrUnset(const char* name, bool had, const std::string& value) {
+    if (had)
+        ::setenv(name, value.c_str(), 1);
+    else
+        ::unsetenv(name);
+}
+}  // namespace
+
+TempProfile::TempProfile() {
+    std::string templ = (std::filesystem::temp_directory_path() / "trayline-test-XXXXXX").string();
+    if (!::mkdtemp(templ.data()))
+        throw std::runtime_error("mkdtemp failed");
+    root_ = templ;
+    std::filesystem::create_directories(configHome());
+    std::filesystem::create_directories(dataHome());
+    if (const char* v = std::getenv("XDG_CONFIG_HOME")) {
+        hadConfig_ = true;
+        oldConfig_ = v;
+    }
+    if (const char* v = std::getenv("XDG_DATA_HOME")) {
+        hadData_ = true;
+        oldData_ = v;
+    }
+    ::setenv("XDG_CONFIG_HOME", configHome().c_str(), 1);
+    ::setenv("XDG_DATA_HOME", dataHome().c_str(), 1);
+}
+
+TempProfile::~TempProfile() {
+    setOrUnset("XDG_CONFIG_HOME", hadConfig_, oldConfig_);
+    setOrUnset("XDG_DATA_HOME", hadData_, oldData_);
+    std::error_code ec;
+    std::filesystem::remove_all(root_, ec);
+}
+
+void writeFile(const std::filesystem::path& path, const std::string& content) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+    if (!out)
+        throw std::runtime_error("cannot write " + path.string());
+}
+
+std::string readFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+}  // namespace trayline::test
