@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <map>
+#include <memory>
 #include <mutex>
 
 #include "core/platform/atomic_file.h"
@@ -27,21 +28,22 @@ PreferencesFile PreferencesFile::forCurrentUser() {
     return PreferencesFile(paths::configHome() / "com.brindle.trayline" / "preferences.json");
 }
 
-nlohmann::json PreferencesFile::read() const {
+std::shared_ptr<const nlohmann::json> PreferencesFile::snapshot() const {
     // Settings are read on every use; a stat is far cheaper than a parse, so keep the last parse
     // of each file keyed on what a replace would change (inode, size, modification time).
     struct Entry {
         ino_t inode = 0;
         off_t size = -1;
         timespec mtime{};
-        nlohmann::json value;
+        std::shared_ptr<const nlohmann::json> value;
     };
     static std::mutex mutex;
     static std::map<std::filesystem::path, Entry> cache;
 
+    static const auto empty = std::make_shared<const nlohmann::json>(nlohmann::json::object());
     struct stat st {};
     if (::stat(path_.c_str(), &st) != 0)
-        return nlohmann::json::object();
+        return empty;
     {
         std::lock_guard lock(mutex);
         const auto it = cache.find(path_);
@@ -50,19 +52,21 @@ nlohmann::json PreferencesFile::read() const {
             it->second.mtime.tv_nsec == st.st_mtim.tv_nsec)
             return it->second.value;
     }
-    nlohmann::json result = nlohmann::json::object();
+    auto result = empty;
     if (const auto text = readWholeFile(path_))
         if (auto obj = parseObject(*text))
-            result = std::move(*obj);
+            result = std::make_shared<const nlohmann::json>(std::move(*obj));
     std::lock_guard lock(mutex);
     cache[path_] = Entry{st.st_ino, st.st_size, st.st_mtim, result};
     return result;
 }
 
+nlohmann::json PreferencesFile::read() const { return *snapshot(); }
+
 std::optional<nlohmann::json> PreferencesFile::value(const std::string& key) const {
-    const auto obj = read();
-    const auto it = obj.find(key);
-    if (it == obj.end())
+    const auto obj = snapshot();
+    const auto it = obj->find(key);
+    if (it == obj->end())
         return std::nullopt;
     return *it;
 }

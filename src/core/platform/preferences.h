@@ -3,6 +3,7 @@
 // The per-user preferences domain: one JSON object in a file, values keeping their JSON types.
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -19,6 +20,9 @@ public:
 
     // The stored object; a missing, unreadable or non-object file reads as empty. Never writes.
     nlohmann::json read() const;
+    // The same, shared: settings are read on every use, so re-parsing waits for a change of the
+    // file (inode, size or modification time).
+    std::shared_ptr<const nlohmann::json> snapshot() const;
     std::optional<nlohmann::json> value(const std::string& key) const;
 
     // Read-modify-write under a lock, replacing the file atomically. A file that cannot be read as
