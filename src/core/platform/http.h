@@ -1,0 +1,64 @@
+#pragma once
+
+// Blocking HTTP(S) client over libcurl. Every call is thread-safe; all calls in the process share
+// one connection cache, DNS cache and TLS session cache, so repeated requests to the same host
+// reuse their connections whichever thread makes them. TLS peer and host verification is always
+// on. Redirects are not followed: callers see 3xx replies as they are.
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace trayline::http {
+
+struct Request {
+    std::string method = "GET";
+    std::string url;
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::string body;
+    std::chrono::milliseconds timeout{60000};   // whole transfer, connect included
+    bool noCache = false;                       // asks caches on the way for a fresh reply
+    const std::atomic<bool>* cancel = nullptr;  // when it becomes true the call ends with Cancelled
+};
+
+struct Response {
+    long status = 0;  // 0 when the reply is not HTTP
+    std::string body;
+    std::vector<std::pair<std::string, std::string>> headers;  // in arrival order, names as sent
+
+    // The value of the first header named `name` (ASCII case-insensitive), if any.
+    std::optional<std::string> header(std::string_view name) const;
+};
+
+// The request could not be completed (no network, refused, time-out, TLS failure, ...).
+// what() is curl's own description, with its detail message when it adds something.
+class TransportError : public std::runtime_error {
+public:
+    TransportError(int code, const std::string& message);
+    int code() const noexcept { return code_; }  // the CURLcode
+
+private:
+    int code_;
+};
+
+// The request's cancel flag became true while it was running.
+class Cancelled : public TransportError {
+public:
+    using TransportError::TransportError;
+};
+
+// Sends the request and returns the reply whatever its status.
+Response send(const Request& request);
+
+// Like send(), but streams the body into `destination` (created or truncated) instead of memory;
+// the returned body is empty. On any failure the partial file is removed. A file that cannot be
+// written fails with std::system_error.
+Response download(const Request& request, const std::filesystem::path& destination);
+
+}  // namespace trayline::http
