@@ -160,8 +160,9 @@ std::string formatUtc(Instant t) {
 }
 
 double secondsSinceReferenceDate(Instant t) {
+    // Subtract in integer nanoseconds first so exact fractions stay exact.
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
-    return static_cast<double>(ns) / 1e9 - kReferenceDateUnixSeconds;
+    return static_cast<double>(ns - 978307200'000'000'000LL) / 1e9;
 }
 
 Instant fromSecondsSinceReferenceDate(double seconds) {

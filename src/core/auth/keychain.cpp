@@ -1,0 +1,33 @@
+#include "core/auth/keychain.h"
+
+#include "core/platform/secret_store.h"
+#include "core/platform/text.h"
+
+namespace trayline {
+
+std::optional<std::string> Keychain::get(const std::string& account) {
+    try {
+        auto data = SecretStore::forCurrentUser()->get(account);
+        if (!data || !text::isValidUtf8(*data))
+            return std::nullopt;
+        return data;
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+void Keychain::set(const std::string& value, const std::string& account) {
+    try {
+        SecretStore::forCurrentUser()->set(account, value);
+    } catch (...) {
+    }
+}
+
+void Keychain::remove(const std::string& account) {
+    try {
+        SecretStore::forCurrentUser()->remove(account);
+    } catch (...) {
+    }
+}
+
+}  // namespace trayline

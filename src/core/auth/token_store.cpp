@@ -1,0 +1,43 @@
+#include "core/auth/token_store.h"
+
+#include "core/auth/keychain.h"
+
+namespace trayline {
+
+TokenStore& TokenStore::shared() {
+    static TokenStore store;
+    return store;
+}
+
+std::optional<TokenSet> TokenStore::load() {
+    auto text = Keychain::get(kAccount);
+    if (!text)
+        return std::nullopt;
+    return TokenSet::fromJson(*text);
+}
+
+void TokenStore::save(const TokenSet& tokens) {
+    std::lock_guard lock(mutex_);
+    saveLocked(tokens);
+}
+
+void TokenStore::clear() {
+    std::lock_guard lock(mutex_);
+    generation_.fetch_add(1);
+    Keychain::remove(kAccount);
+}
+
+bool TokenStore::saveIfGeneration(const TokenSet& tokens, std::uint64_t expected) {
+    std::lock_guard lock(mutex_);
+    if (generation_.load() != expected)
+        return false;
+    saveLocked(tokens);
+    return true;
+}
+
+void TokenStore::saveLocked(const TokenSet& tokens) {
+    if (auto text = tokens.toJson())
+        Keychain::set(*text, kAccount);
+}
+
+}  // namespace trayline

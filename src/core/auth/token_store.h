@@ -1,0 +1,67 @@
+#pragma once
+
+// TokenStore: the single shared owner of the stored token set. It keeps no copy
+// of the set in memory: every read goes to the keychain item "tokens", so a change is visible at
+// once to any later read in this process or in another one (the MCP mode).
+//
+// Sign-out wins: clear() bumps a generation counter; a refresh that started before
+// a sign-out stores its result with saveIfGeneration(), which then stores nothing.
+
+#include "core/auth/token_set.h"
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+
+namespace trayline {
+
+class TokenStore {
+public:
+    static constexpr const char* kAccount = "tokens";
+
+    // Created on first use, kept for the life of the process.
+    static TokenStore& shared();
+
+    // The signed-in test: the decoded "tokens" item, or nullopt when it is absent or cannot be
+    // decoded (the item is then left untouched). Not serialised with the members below.
+    static std::optional<TokenSet> load();
+
+    // Stores the token set; a failure to encode or to write is not reported.
+    void save(const TokenSet& tokens);
+    // Deletes the "tokens" item and starts a new generation.
+    void clear();
+
+    // Bumped by every clear(). Read it before starting work whose result is saved later.
+    std::uint64_t generation() const { return generation_.load(); }
+    // Saves only when no clear() happened since `expected` was read, atomically with respect to
+    // clear(). Returns whether the generation matched (and so the save was attempted).
+    bool saveIfGeneration(const TokenSet& tokens, std::uint64_t expected);
+
+    // A usable access token. With nothing to replace: the stored one while it is still valid,
+    // else a refreshed one. With the token the instance just refused: the stored one if it is
+    // already different, else a refreshed one. Throws AuthError::notSignedIn without a stored set;
+    // a refresh refused with 400/401 clears the set. One refresh at a time: callers that need one
+    // while another is in flight share its outcome.
+    std::string accessToken(const std::optional<std::string>& replacing = std::nullopt);
+
+    TokenStore(const TokenStore&) = delete;
+    TokenStore& operator=(const TokenStore&) = delete;
+
+private:
+    TokenStore() = default;
+    void saveLocked(const TokenSet& tokens);
+
+    // Serialises the instance members: one body at a time. save(), clear() and
+    // saveIfGeneration() take it, so do not call them while holding it.
+    std::mutex mutex_;
+    std::atomic<std::uint64_t> generation_{0};
+
+    struct RefreshFlight;
+    std::mutex flightMutex_;
+    std::shared_ptr<RefreshFlight> flight_;
+};
+
+}  // namespace trayline
