@@ -68,7 +68,6 @@ SNGroupMemberRow SNGroupMemberRow::fromJson(const nlohmann::json& j) {
                             optionalString(j, "user.email", "group member")};
 }
 
-std::vector<SNTask> decodeTaskList(std::string_view body) { return decodeList<SNTask>(body); }
 std::vector<SNUser> decodeUserList(std::string_view body) { return decodeList<SNUser>(body); }
 std::vector<SNGroupMemberRow> decodeGroupMemberList(std::string_view body) {
     return decodeList<SNGroupMemberRow>(body);

@@ -48,6 +48,27 @@ TEST(TaskDecoding, OneOddMemberNeverCostsTheList) {
     EXPECT_EQ(tasks[1], SNTask{});
 }
 
+TEST(TaskDecoding, StreamingListDecoderAgreesWithRecordDecoding) {
+    const char* body = R"({"meta":{"x":[1,{"result":[]}]},"result":[
+        {"sys_id":"s1","state":{"value":2,"display_value":"WIP","extra":[{}]},"number":null,
+         "priority":{"value":{"nested":[1]},"display_value":1.5},"assigned_to":[{"value":"x"}],
+         "opened_at":{"value":true},"closed_at":18446744073709551615,"short_description":"a\u00e9b"},
+        {"sys_id":{"value":"s2"},"sys_id":{"display_value":"dup"}}],"tail":{"result":5}})";
+    const auto streamed = decodeTaskList(body);
+    const auto tree = json::parse(body)["result"];
+    ASSERT_EQ(streamed.size(), tree.size());
+    for (std::size_t i = 0; i < streamed.size(); ++i)
+        EXPECT_EQ(streamed[i], SNTask::fromJson(tree[i])) << i;
+    EXPECT_EQ(streamed[0].state, (SNField{"2", "WIP"}));
+    EXPECT_EQ(streamed[0].priority, (SNField{"", "1.5"}));
+    EXPECT_EQ(streamed[0].openedAt, (SNField{"true", ""}));
+}
+
+TEST(TaskDecoding, DeepNestingIsAnErrorNotACrash) {
+    EXPECT_THROW(decodeTaskList(std::string(200000, '[')), DecodingError);
+    EXPECT_THROW(decodeTaskList("{\"result\":[{\"x\":" + std::string(200000, '[')), DecodingError);
+}
+
 class BadEnvelopeTest : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(BadEnvelopeTest, FailsTheWholeListWithADecodingError) {
