@@ -1,43 +1,17 @@
 #include "core/servicenow/sn_task.h"
 
-#include <array>
 #include <nlohmann/json.hpp>
 #include <vector>
 
 #include "core/platform/decoding_error.h"
 #include "core/platform/text.h"
 #include "core/platform/url.h"
+#include "core/servicenow/sn_task_members.h"
 #include "core/settings/config.h"
 
 namespace trayline {
 
 namespace {
-
-struct Member {
-    std::string_view name;
-    SNField SNTask::*field;
-};
-
-constexpr std::array<Member, 18> kMembers{{
-    {"sys_id", &SNTask::sysID},
-    {"number", &SNTask::number},
-    {"short_description", &SNTask::shortDescription},
-    {"description", &SNTask::taskDescription},
-    {"request_item", &SNTask::requestItem},
-    {"request_item.request", &SNTask::request},
-    {"request_item.request.opened_at", &SNTask::reqOpenedAt},
-    {"request_item.short_description", &SNTask::ritmShortDescription},
-    {"request_item.description", &SNTask::ritmDescription},
-    {"request_item.request.requested_for", &SNTask::caller},
-    {"opened_by", &SNTask::openedBy},
-    {"state", &SNTask::state},
-    {"priority", &SNTask::priority},
-    {"assigned_to", &SNTask::assignedTo},
-    {"assignment_group", &SNTask::assignmentGroup},
-    {"opened_at", &SNTask::openedAt},
-    {"sys_updated_on", &SNTask::updatedOn},
-    {"closed_at", &SNTask::closedAt},
-}};
 
 std::optional<std::string> link(std::string target) {
     auto url = Config::instanceURL() + "/nav_to.do?uri=" + target;
@@ -60,9 +34,9 @@ SNTask SNTask::fromJson(const nlohmann::json& j) {
         throw DecodingError("A task in the instance's reply is not a JSON object.");
     SNTask task;
     for (const auto& [key, value] : j.items()) {
-        for (const auto& m : kMembers) {
-            if (m.name == key) {
-                task.*(m.field) = SNField::fromJson(value);
+        for (const auto& [name, field] : detail::kTaskMembers) {
+            if (name == key) {
+                task.*field = SNField::fromJson(value);
                 break;
             }
         }

@@ -2,11 +2,11 @@
 // every poll; building a JSON tree first costs several times the decode itself, so the reply is
 // read as a stream of events straight into the records. Same rules as SNTask::fromJson.
 
-#include <array>
 #include <cmath>
 #include <nlohmann/json.hpp>
 
 #include "core/platform/decoding_error.h"
+#include "core/servicenow/sn_task_members.h"
 #include "core/servicenow/sn_user.h"
 
 namespace trayline {
@@ -15,26 +15,6 @@ namespace {
 
 using json = nlohmann::json;
 
-constexpr std::array<std::pair<std::string_view, SNField SNTask::*>, 18> kMembers{{
-    {"sys_id", &SNTask::sysID},
-    {"number", &SNTask::number},
-    {"short_description", &SNTask::shortDescription},
-    {"description", &SNTask::taskDescription},
-    {"request_item", &SNTask::requestItem},
-    {"request_item.request", &SNTask::request},
-    {"request_item.request.opened_at", &SNTask::reqOpenedAt},
-    {"request_item.short_description", &SNTask::ritmShortDescription},
-    {"request_item.description", &SNTask::ritmDescription},
-    {"request_item.request.requested_for", &SNTask::caller},
-    {"opened_by", &SNTask::openedBy},
-    {"state", &SNTask::state},
-    {"priority", &SNTask::priority},
-    {"assigned_to", &SNTask::assignedTo},
-    {"assignment_group", &SNTask::assignmentGroup},
-    {"opened_at", &SNTask::openedAt},
-    {"sys_updated_on", &SNTask::updatedOn},
-    {"closed_at", &SNTask::closedAt},
-}};
 
 class TaskListHandler : public nlohmann::json_sax<json> {
 public:
@@ -68,7 +48,7 @@ public:
             break;
         case Level::task:
             member_ = nullptr;
-            for (const auto& [name, field] : kMembers)
+            for (const auto& [name, field] : detail::kTaskMembers)
                 if (name == k)
                     member_ = field;
             expect_ = member_ ? Expect::member : Expect::skip;
