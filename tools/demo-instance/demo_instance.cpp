@@ -1,5 +1,9 @@
 #include "demo_instance.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 #include <atomic>
 #include <condition_variable>
 #include <deque>
@@ -174,6 +178,13 @@ void DemoInstance::Impl::routes() {
     const std::string one = "/api/now/table/([^/]+)/([^/]+)";
     const std::string list = "/api/now/table/([^/]+)";
     auto table = [this](const httplib::Request& req, const QueryParams& q) { return tableRequest(req, q); };
+    // Replies go out as several writes (headers, then body); without TCP_NODELAY each reply
+    // waits on the client's delayed ACK (~40 ms). Accepted sockets inherit it from the listener.
+    server.set_socket_options([](int sock) {
+        int on = 1;
+        ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        ::setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    });
     server.Get(list, route(Kind::Machine, table));
     server.Get(one, route(Kind::Machine, table));
     server.Patch(one, route(Kind::Machine, table));

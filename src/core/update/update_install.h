@@ -1,0 +1,84 @@
+#pragma once
+
+// Download, verification and installation of an update. Each step is a function of its own; the
+// desktop Updater calls installUpdate() on a worker thread and quits the app when it returns.
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "core/update/update_manifest.h"
+
+namespace trayline {
+
+struct InstallOptions {
+    // Whose signature is accepted (the compiled-in publisher by default; tests use their own).
+    std::string rootCertificatePEM;
+    std::string teamIdentifier;
+    // The bundle to replace; by default the one the running process was started from.
+    std::optional<std::filesystem::path> installedBundle;
+    // Where the work directory goes; by default the system's temporary directory.
+    std::optional<std::filesystem::path> temporaryDirectory;
+    // The process the installer waits for before swapping; by default this one.
+    std::optional<long> processID;
+    // Upper bound for the whole download (the transfer has no idle time-out of its own).
+    std::chrono::milliseconds downloadTimeout{std::chrono::minutes(10)};
+    const std::atomic<bool>* cancel = nullptr;
+
+    // The publisher's root and team, nothing else filled in.
+    static InstallOptions defaults();
+};
+
+enum class InstallStage { downloading, verifying, installing };
+
+// Where the installer was started from; the caller should now quit the app.
+struct InstallLaunch {
+    std::filesystem::path workDirectory;
+    std::filesystem::path script;
+    std::filesystem::path newBundle;
+    std::filesystem::path installedBundle;
+};
+
+// Downloads the manifest's archive, checks its checksum, unpacks it, verifies the bundle's
+// signature and declared version, checks that the installed bundle can be replaced, writes the
+// installer script and starts it. `progress` is called (on the calling thread) as each stage
+// begins. Failures throw: UpdateError with its user-facing text, or the platform's own error
+// (http::TransportError, std::system_error, std::filesystem::filesystem_error); the work directory
+// is removed and the installed app is untouched. On success the work directory stays: the new
+// bundle and the running script live in it.
+InstallLaunch installUpdate(const UpdateManifest& manifest, const InstallOptions& options,
+                            const std::function<void(InstallStage)>& progress = {});
+
+// The steps, in the order installUpdate runs them.
+
+// Creates "TraylineUpdate-<UUID>" (mode 0700) inside `temporaryDirectory`, creating that first.
+std::filesystem::path makeWorkDirectory(const std::filesystem::path& temporaryDirectory);
+
+// Streams `url` into `destination`. "bad download URL" and "HTTP <status>" fail as
+// UpdateError::badDownload, leaving no file behind; a reply that is not HTTP counts as 200.
+void downloadArchive(const std::string& url, const std::filesystem::path& destination,
+                     std::chrono::milliseconds timeout, const std::atomic<bool>* cancel = nullptr);
+
+// Compares the archive's SHA-256 with `expected` ignoring letter case but nothing else; does
+// nothing when `expected` is absent or empty. Throws UpdateError::checksumMismatch.
+void verifyChecksum(const std::filesystem::path& archive, const std::optional<std::string>& expected);
+
+// Unpacks the archive into "unpacked" beside it and returns the bundle at its top level
+// (UpdateError::badDownload "no .app inside the archive" when there is none).
+std::filesystem::path unpackUpdate(const std::filesystem::path& archive);
+
+// The bundle's CFBundleShortVersionString must equal `expected` exactly.
+void verifyVersion(const std::filesystem::path& bundle, std::string_view expected);
+
+// The directory holding the installed bundle must be a directory the user can write to.
+void verifyReplaceable(const std::filesystem::path& installedBundle);
+
+// Writes "install.sh" beside the new bundle and starts it detached; returns the script's path.
+std::filesystem::path startInstaller(const std::filesystem::path& newBundle,
+                                     const std::filesystem::path& installedBundle, long processID);
+
+}  // namespace trayline

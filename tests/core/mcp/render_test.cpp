@@ -1,0 +1,91 @@
+#include "core/mcp/render.h"
+
+#include <gtest/gtest.h>
+
+#include "core/mcp/mcp_server.h"
+
+namespace trayline::mcp {
+namespace {
+
+SNTask task(std::string number) {
+    SNTask t;
+    t.sysID = {"0123456789abcdef0123456789abcdef", "0123456789abcdef0123456789abcdef"};
+    t.number = {number, number};
+    t.shortDescription = {"Printer jammed", "Printer jammed"};
+    t.state = {"1", "Open"};
+    return t;
+}
+
+const DateFormatter kUsEnglish("en_US", "UTC");
+
+TEST(RenderTest, MinimalTaskHasTheAlwaysPresentFactsOnly) {
+    EXPECT_EQ(render({task("SCTASK0010002")}, "none", kUsEnglish),
+              "1 task\n\nSCTASK0010002 [SCTASK0010002] \u2014 Printer jammed\n"
+              "  state: Open | assigned: unassigned\n"
+              "  sys_id: 0123456789abcdef0123456789abcdef");
+}
+
+TEST(RenderTest, FullTaskListsEveryFactInOrderAndJoinsBlocks) {
+    auto full = task("SCTASK0010002");
+    full.request = {"aaaabbbbccccddddeeeeffff00001111", "REQ0010001"};
+    full.priority = {"2", "2 - High"};
+    full.assignedTo = {"1c9e4b7a2f6d4e8b9a0c3d5e7f1b2a46", "Alex Morgan"};
+    full.caller = {"x", "Dana Whitfield"};
+    full.reqOpenedAt = {"2025-03-03 23:30:00", "ignored"};
+    full.closedAt = {"2025-03-05 08:00:00", "ignored"};
+    auto badDates = task("SCTASK0010003");
+    badDates.openedAt = {"yesterday", "yesterday"};
+    badDates.closedAt = {"2025-03-05", "2025-03-05"};
+
+    EXPECT_EQ(render({full, badDates}, "none", kUsEnglish),
+              "2 tasks\n\n"
+              "REQ0010001 [SCTASK0010002] \u2014 Printer jammed\n"
+              "  state: Open | priority: 2 - High | assigned: Alex Morgan | for: Dana Whitfield | "
+              "opened: Mar 3, 2025 | closed: Mar 5, 2025\n"
+              "  sys_id: 0123456789abcdef0123456789abcdef\n\n"
+              "SCTASK0010003 [SCTASK0010003] \u2014 Printer jammed\n"
+              "  state: Open | assigned: unassigned\n"
+              "  sys_id: 0123456789abcdef0123456789abcdef");
+}
+
+TEST(RenderTest, DatesFollowTheFormattersZone) {
+    auto t = task("SCTASK1");
+    t.openedAt = {"2025-03-03 23:30:00", ""};
+    EXPECT_NE(render({t}, "", DateFormatter("en_US", "Asia/Tokyo")).find("opened: Mar 4, 2025"), std::string::npos);
+}
+
+TEST(RenderTest, EmptyListsGiveTheEmptyText) {
+    EXPECT_EQ(render({}, "The group queue is empty."), "The group queue is empty.");
+    EXPECT_EQ(renderUsers({}, "No active members found."), "No active members found.");
+}
+
+TEST(RenderTest, UsersOneLineEachWithMissingAndEmptyEmail) {
+    EXPECT_EQ(renderUsers({{"id1", "Alex Morgan", "alex@example.com"}, {"id2", "Dana Whitfield", std::nullopt},
+                           {"id3", "Sam Carter", ""}},
+                          "none"),
+              "Alex Morgan \u2014 alex@example.com \u2014 id1\n"
+              "Dana Whitfield \u2014 no email \u2014 id2\n"
+              "Sam Carter \u2014  \u2014 id3");
+}
+
+TEST(RunModeTest, OnlyAWholeCaseSensitiveElementSelectsTheServer) {
+    struct Case {
+        std::vector<const char*> argv;
+        bool mcp;
+    } cases[] = {
+        {{"trayline", "--mcp"}, true},
+        {{"trayline", "-v", "x", "--mcp", "y"}, true},
+        {{"--mcp"}, true},  // the program path counts too
+        {{"trayline"}, false},
+        {{"trayline", "--MCP"}, false},
+        {{"trayline", "--mcp=1"}, false},
+        {{"trayline", "--mcp-debug", " --mcp"}, false},
+        {{}, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(wantsMcp(static_cast<int>(c.argv.size()), c.argv.data()), c.mcp)
+            << (c.argv.size() > 1 ? c.argv[1] : "");
+}
+
+}  // namespace
+}  // namespace trayline::mcp
