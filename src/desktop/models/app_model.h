@@ -1,0 +1,141 @@
+#pragma once
+
+// The queue model behind the tray: four task lists and the group's members, kept current by a
+// polling loop, with the outcome of the last refresh. Lives on the main thread; every request runs
+// on the thread pool and only its result is applied here.
+//
+// Overlapping refreshes: each refresh takes a sequence number when it starts. A list is published
+// only by a refresh newer than the one that last published it, and the outcome (lastRefresh,
+// errorMessage) likewise, so a slow older refresh never overwrites a newer one's results. A
+// refresh whose polling loop was restarted is abandoned: its requests are cancelled and it
+// publishes nothing, not even an error. Change notifications compare each list with what it held
+// just before this refresh replaced it, so two refreshes finishing close together announce every
+// arrival once.
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include <QDateTime>
+#include <QFuture>
+#include <QObject>
+#include <QString>
+
+#include "core/auth/sign_in.h"
+#include "desktop/models/auth_manager.h"
+#include "desktop/models/background.h"
+#include "desktop/models/task_order.h"
+
+namespace trayline {
+
+class BootTimer;
+class Notifier;
+
+class AppModel : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(trayline::TaskList myTasks READ myTasks NOTIFY myTasksChanged)
+    Q_PROPERTY(trayline::TaskList groupTasks READ groupTasks NOTIFY groupTasksChanged)
+    Q_PROPERTY(trayline::TaskList doneThisMonth READ doneThisMonth NOTIFY doneThisMonthChanged)
+    Q_PROPERTY(trayline::TaskList doneLastMonth READ doneLastMonth NOTIFY doneLastMonthChanged)
+    Q_PROPERTY(trayline::UserList members READ members NOTIFY membersChanged)
+    Q_PROPERTY(QDateTime lastRefresh READ lastRefresh NOTIFY lastRefreshChanged)
+    Q_PROPERTY(QString errorMessage READ errorMessage NOTIFY errorMessageChanged)
+    Q_PROPERTY(bool isRefreshing READ isRefreshing NOTIFY isRefreshingChanged)
+    Q_PROPERTY(int unassignedCount READ unassignedCount NOTIFY groupTasksChanged)
+    Q_PROPERTY(trayline::AuthManager* auth READ auth CONSTANT)
+
+public:
+    struct Options {
+        Notifier* notifier = nullptr;  // not owned; none: no notifications
+        // Length of one "minute" of the poll interval; tests shorten it.
+        std::chrono::milliseconds minute = std::chrono::minutes(1);
+        SignInFlow::Options signIn;    // for the owned AuthManager
+        bool startPolling = true;      // the constructor starts the loop
+    };
+
+    explicit AppModel(Options options, QObject* parent = nullptr);
+    ~AppModel() override;
+
+    const TaskList& myTasks() const { return lists_[0]; }
+    const TaskList& groupTasks() const { return lists_[1]; }
+    const TaskList& doneThisMonth() const { return lists_[2]; }
+    const TaskList& doneLastMonth() const { return lists_[3]; }
+    const UserList& members() const { return members_; }
+    QDateTime lastRefresh() const { return lastRefresh_; }     // invalid until the first success
+    QString errorMessage() const { return errorMessage_; }     // null when there is none
+    // True while any refresh past its sign-in check runs, not only until the first of several ends.
+    bool isRefreshing() const { return activeRefreshes_ > 0; }
+    int unassignedCount() const { return trayline::unassignedCount(groupTasks()); }
+    AuthManager* auth() const { return auth_; }
+
+    // Cancels the running loop, refreshes at once, then every Config::pollMinutes() minutes.
+    void startPolling();
+    // One refresh cycle; the future finishes when it has ended. Never fails: errors land in
+    // errorMessage.
+    QFuture<void> refresh();
+    // The signed-in user, looked up once in the model's life (concurrent callers share a lookup).
+    QFuture<SNUser> currentUser();
+    // Assigns the task to the signed-in user, then refreshes; a failure sets
+    // "Assign failed: …". Never fails.
+    QFuture<void> assignToMe(const SNTask& task);
+
+Q_SIGNALS:
+    void myTasksChanged();
+    void groupTasksChanged();
+    void doneThisMonthChanged();
+    void doneLastMonthChanged();
+    void membersChanged();
+    void lastRefreshChanged();
+    void errorMessageChanged();
+    void isRefreshingChanged();
+    // A refresh cycle ended (also one that stopped at the sign-in check).
+    void refreshFinished();
+
+private:
+    struct Run;
+    using RunPtr = std::shared_ptr<Run>;
+
+    RunPtr startRefresh(std::function<void()> onEnd);
+    void beginFetches(const RunPtr& run);
+    void collect(const RunPtr& run);
+    void fetchMembers(const RunPtr& run);
+    void succeed(const RunPtr& run);
+    void fail(const RunPtr& run);
+    void end(const RunPtr& run);
+    void abandon(const RunPtr& run);
+    void publishList(std::size_t index, TaskList tasks);
+    void setErrorMessage(const QString& message);
+    void setRefreshing(int delta);
+    void pollTick(std::uint64_t loop);
+    void lookUpMe(std::function<void(Outcome<SNUser>)> onDone);
+
+    AuthManager* auth_;
+    Notifier* notifier_;
+    std::chrono::milliseconds minute_;
+    BootTimer* sleep_;
+
+    std::array<TaskList, 4> lists_;
+    UserList members_;
+    QDateTime lastRefresh_;
+    QString errorMessage_;
+    int activeRefreshes_ = 0;
+
+    std::uint64_t refreshSeq_ = 0;
+    std::array<std::uint64_t, 4> listSeq_{};
+    std::uint64_t outcomeSeq_ = 0;
+    std::vector<RunPtr> running_;
+
+    std::uint64_t loop_ = 0;  // the current polling loop; bumped by startPolling()
+    RunPtr loopRun_;          // that loop's refresh while it runs
+
+    std::optional<SNUser> cachedMe_;
+    std::vector<std::function<void(Outcome<SNUser>)>> meWaiters_;
+    // Last member, so destroyed first: after the destructor has cancelled the running requests.
+    WorkerPool pool_{8};  // four list fetches, members and an assignment, with room for overlap
+};
+
+}  // namespace trayline

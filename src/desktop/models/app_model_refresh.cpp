@@ -1,0 +1,214 @@
+// The refresh cycle of AppModel: sign-in check, four concurrent list fetches collected in a fixed
+// order, the member list, the outcome and the change notifications.
+
+#include <atomic>
+
+#include "core/auth/token_store.h"
+#include "core/servicenow/service_now_client.h"
+#include "core/servicenow/watcher_queries.h"
+#include "core/settings/config.h"
+#include "desktop/models/app_model.h"
+#include "desktop/models/auth_manager.h"
+#include "desktop/models/change_notifications.h"
+
+namespace trayline {
+
+namespace {
+
+constexpr int kRowLimit = 100;
+
+struct Readiness {
+    bool signedIn = false;
+    bool configured = false;
+};
+
+// The query of list `index` (myTasks, groupTasks, doneThisMonth, doneLastMonth), read from the
+// settings when the fetch starts.
+std::string queryOf(std::size_t index) {
+    switch (index) {
+    case 0: return queries::myTasks();
+    case 1: return queries::groupQueue();
+    case 2: return queries::closedThisMonth();
+    default: return queries::closedLastMonth();
+    }
+}
+
+}  // namespace
+
+struct AppModel::Run {
+    std::uint64_t seq = 0;
+    std::shared_ptr<std::atomic<bool>> stop = std::make_shared<std::atomic<bool>>(false);
+    bool abandoned = false;  // its loop was restarted: it publishes nothing more
+    bool counted = false;    // holds one count of activeRefreshes_
+    bool notifies = false;   // lastRefresh was present when it began
+    bool failed = false;
+    std::exception_ptr error;
+    int pending = 0;         // fetches not yet returned
+    std::size_t next = 0;    // the next list to collect
+    std::array<std::optional<Outcome<TaskList>>, 4> results;
+    // For myTasks and groupTasks, when this refresh published them: the ids the list held just
+    // before, and what it published. The notifications compare exactly these.
+    std::array<std::optional<IdSet>, 2> previous;
+    std::array<TaskList, 2> published;
+    std::function<void()> onEnd;
+};
+
+AppModel::~AppModel() {
+    // Outcomes still on their way are dropped with this object; cancelling lets their requests
+    // end now rather than at their time-outs.
+    for (const auto& run : running_)
+        run->stop->store(true);
+}
+
+AppModel::RunPtr AppModel::startRefresh(std::function<void()> onEnd) {
+    auto run = std::make_shared<Run>();
+    run->seq = ++refreshSeq_;
+    run->onEnd = std::move(onEnd);
+    running_.push_back(run);
+    // Both reads may touch the keyring, which can take a while to answer: not on this thread.
+    inBackground(
+        pool_.get(), this,
+        [] {
+            Readiness r;
+            r.signedIn = TokenStore::load().has_value();
+            r.configured = r.signedIn && Config::isConfigured();
+            return r;
+        },
+        [this, run](Outcome<Readiness> ready) {
+            if (run->abandoned || !ready.value)
+                return end(run);
+            auth_->setSignedIn(ready.value->signedIn);
+            if (!ready.value->signedIn || !ready.value->configured)
+                return end(run);
+            run->counted = true;
+            setRefreshing(+1);
+            run->notifies = lastRefresh_.isValid();
+            beginFetches(run);
+        });
+    return run;
+}
+
+void AppModel::beginFetches(const RunPtr& run) {
+    for (std::size_t i = 0; i < run->results.size(); ++i) {
+        ++run->pending;
+        inBackground(
+            pool_.get(), this,
+            [stop = run->stop, i] {
+                auto tasks = ServiceNowClient(stop.get()).fetchTasks(queryOf(i), kRowLimit);
+                if (i < 2)
+                    sortNewestFirst(tasks);
+                else
+                    sortLatestClosedFirst(tasks);
+                return tasks;
+            },
+            [this, run, i](Outcome<TaskList> outcome) {
+                run->results[i] = std::move(outcome);
+                --run->pending;
+                collect(run);
+            });
+    }
+}
+
+void AppModel::collect(const RunPtr& run) {
+    if (run->abandoned) {
+        if (run->pending == 0)
+            end(run);
+        return;
+    }
+    while (!run->failed && run->next < run->results.size() && run->results[run->next]) {
+        const std::size_t i = run->next++;
+        auto& outcome = *run->results[i];
+        if (outcome.error) {
+            // The lists not yet collected are cancelled; the refresh ends once they have returned.
+            run->failed = true;
+            run->error = outcome.error;
+            run->stop->store(true);
+            break;
+        }
+        if (run->seq > listSeq_[i]) {  // never over a newer refresh's list
+            listSeq_[i] = run->seq;
+            if (i < 2) {
+                run->previous[i] = idsOf(lists_[i]);
+                run->published[i] = *outcome.value;
+            }
+            publishList(i, std::move(*outcome.value));
+        }
+        outcome.value.reset();
+    }
+    if (run->failed) {
+        if (run->pending == 0)
+            fail(run);
+    } else if (run->next == run->results.size()) {
+        fetchMembers(run);
+    }
+}
+
+void AppModel::fetchMembers(const RunPtr& run) {
+    if (!members_.empty())
+        return succeed(run);
+    inBackground(
+        pool_.get(), this, [stop = run->stop] { return ServiceNowClient(stop.get()).groupMembers(); },
+        [this, run](Outcome<UserList> outcome) {
+            if (run->abandoned)
+                return end(run);
+            // A failure leaves the list empty, unreported, so the next refresh tries again. A list
+            // another refresh loaded meanwhile is kept either way.
+            if (members_.empty()) {
+                if (outcome.value)
+                    members_ = std::move(*outcome.value);
+                Q_EMIT membersChanged();
+            }
+            succeed(run);
+        });
+}
+
+void AppModel::succeed(const RunPtr& run) {
+    if (run->seq >= outcomeSeq_) {
+        outcomeSeq_ = run->seq;
+        const auto now = QDateTime::currentDateTimeUtc();
+        if (!lastRefresh_.isValid() || now > lastRefresh_)
+            lastRefresh_ = now;
+        Q_EMIT lastRefreshChanged();
+        setErrorMessage(QString());
+    }
+    if (run->notifies && notifier_) {
+        static const TaskList none;
+        static const IdSet noIds;
+        notifyChanges(run->previous[0] ? run->published[0] : none, run->previous[0].value_or(noIds),
+                      run->previous[1] ? run->published[1] : none, run->previous[1].value_or(noIds),
+                      *notifier_);
+    }
+    end(run);
+}
+
+void AppModel::fail(const RunPtr& run) {
+    if (run->seq >= outcomeSeq_) {  // an older attempt's error would misreport a newer outcome
+        outcomeSeq_ = run->seq;
+        setErrorMessage(errorText(run->error));
+    }
+    end(run);
+}
+
+void AppModel::end(const RunPtr& run) {
+    std::erase(running_, run);
+    if (run->counted) {
+        run->counted = false;
+        setRefreshing(-1);
+    }
+    auto onEnd = std::move(run->onEnd);
+    run->onEnd = nullptr;
+    Q_EMIT refreshFinished();
+    if (onEnd)
+        onEnd();
+}
+
+void AppModel::abandon(const RunPtr& run) {
+    run->abandoned = true;
+    run->stop->store(true);
+    if (run->counted) {
+        run->counted = false;
+        setRefreshing(-1);
+    }
+}
+
+}  // namespace trayline
