@@ -11,11 +11,10 @@
 #include <future>
 #include <vector>
 
-#include "core/auth/token_store.h"
-#include "core/platform/atomic_file.h"
 #include "core/servicenow/service_now_client.h"
 #include "core/servicenow/watcher_queries.h"
 #include "core/settings/config.h"
+#include "bench_profile.h"
 #include "demo_instance.h"
 
 using namespace trayline;
@@ -39,24 +38,10 @@ double fetchRoundMs() {
 }  // namespace
 
 int main() {
-    char dir[] = "/tmp/trayline-bench-XXXXXX";
-    if (!::mkdtemp(dir))
-        return 1;
-    const std::filesystem::path root(dir);
-    ::setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
-    ::setenv("XDG_DATA_HOME", (root / "data").c_str(), 1);
-    std::filesystem::create_directories(root / "data" / "com.brindle.Trayline");
-    writeFileAtomically(root / "data" / "com.brindle.Trayline" / "keychain.json", "{}", 0600);
-
+    bench::BenchProfile profile;
     demo::DemoInstance instance;
     instance.start();
-    Config::setInstanceURL(instance.baseUrl());
-    Config::setClientID(demo::kClientId);
-    Config::setClientSecret(demo::kClientSecret);
-    Config::setGroupSysID(demo::kGroupSysId);
-    const auto tokens = instance.issueTokens();
-    TokenStore::shared().save({tokens.accessToken, tokens.refreshToken,
-                               std::chrono::system_clock::now() + std::chrono::hours(1)});
+    bench::BenchProfile::signIn(instance);
 
     const auto kLatency = std::chrono::milliseconds(std::getenv("LATENCY_MS") ? std::atoi(std::getenv("LATENCY_MS")) : 50);
     instance.setLatency(kLatency);
@@ -75,6 +60,5 @@ int main() {
     std::printf("new TCP connections opened by later rounds within keep-alive: %zu (budget 0)\n",
                 newConnections);
     instance.stop();
-    std::filesystem::remove_all(root);
     return 0;
 }

@@ -20,6 +20,7 @@
 #include "core/platform/atomic_file.h"
 #include "core/platform/time.h"
 #include "core/settings/config.h"
+#include "bench_profile.h"
 #include "demo_instance.h"
 #include "desktop/models/app_model.h"
 
@@ -63,25 +64,13 @@ void fillLists(demo::DemoInstance& instance) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    char dir[] = "/tmp/trayline-bench-XXXXXX";
-    if (!::mkdtemp(dir))
-        return 1;
-    const std::filesystem::path root(dir);
-    ::setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
-    ::setenv("XDG_DATA_HOME", (root / "data").c_str(), 1);
-    std::filesystem::create_directories(root / "data" / "com.brindle.Trayline");
-    writeFileAtomically(root / "data" / "com.brindle.Trayline" / "keychain.json", "{}", 0600);
+    bench::BenchProfile profile;
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QCoreApplication app(argc, argv);
 
     demo::DemoInstance instance;
     instance.start();
-    Config::setInstanceURL(instance.baseUrl());
-    Config::setClientID(demo::kClientId);
-    Config::setClientSecret(demo::kClientSecret);
-    Config::setGroupSysID(demo::kGroupSysId);
-    const auto tokens = instance.issueTokens();
-    TokenStore::shared().save({tokens.accessToken, tokens.refreshToken, system_clock::now() + hours(1)});
+    bench::BenchProfile::signIn(instance);
     fillLists(instance);
 
     const double before = residentMiB();
@@ -119,6 +108,5 @@ int main(int argc, char** argv) {
         std::printf("WARNING: lists not complete (%zu/%zu/%zu/%zu) %s\n", model.myTasks().size(),
                     model.groupTasks().size(), model.doneThisMonth().size(), model.doneLastMonth().size(),
                     model.errorMessage().toStdString().c_str());
-    std::filesystem::remove_all(root);
     return complete ? 0 : 1;
 }
