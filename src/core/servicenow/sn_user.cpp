@@ -31,7 +31,7 @@ nlohmann::json parseEnvelope(std::string_view body) {
     nlohmann::json j;
     try {
         j = nlohmann::json::parse(body);
-    } catch (const nlohmann::json::parse_error& e) {
+    } catch (const nlohmann::json::exception& e) {  // also number overflow, not only syntax
         throw DecodingError(std::string("The instance's reply is not valid JSON (") + e.what() + ").");
     }
     if (!j.is_object())

@@ -43,7 +43,8 @@ TEST(TokenResponse, DecodesStrictlyButAllowsAMissingRefreshToken) {
     EXPECT_EQ(r.refreshToken, "");
     for (const char* bad : {R"({"access_token":"a","expires_in":"3600"})", R"({"expires_in":3600})",
                             R"({"access_token":1,"expires_in":3600})", R"({"access_token":"a","expires_in":1.5})",
-                            R"({"access_token":"a","refresh_token":5,"expires_in":1})", "[]", "<html>"})
+                            R"({"access_token":"a","refresh_token":5,"expires_in":1})", "[]", "<html>",
+                            R"({"access_token":"a","expires_in":60,"x":1e400})"})
         EXPECT_THROW(TokenResponse::decode(bad), DecodingError) << bad;
 }
 

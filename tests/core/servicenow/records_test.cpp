@@ -78,7 +78,8 @@ TEST_P(BadEnvelopeTest, FailsTheWholeListWithADecodingError) {
 INSTANTIATE_TEST_SUITE_P(Bodies, BadEnvelopeTest,
                          ::testing::Values("", "<html>Service unavailable</html>", "[]", R"({"results":[]})",
                                            R"({"result":{}})", R"({"result":[{}, 3]})",
-                                           R"({"result":["x"]})", R"({"result":[{})"));
+                                           R"({"result":["x"]})", R"({"result":[{})",
+                                           R"({"result":[{"sys_id":2e6555555}]})"));
 
 TEST(UserDecoding, IsStrictAboutRequiredMembers) {
     const auto users = decodeUserList(R"({"result":[{"sys_id":"u1","name":"Ann","email":null},
@@ -88,7 +89,7 @@ TEST(UserDecoding, IsStrictAboutRequiredMembers) {
     EXPECT_FALSE(users[0].email);
     EXPECT_FALSE(users[1].email);
     EXPECT_EQ(users[2].email, "cy@x");
-    for (const char* body : {R"({"result":[{"sys_id":"u1"}]})", R"({"result":[{"sys_id":1,"name":"A"}]})",
+    for (const char* body : {R"({"result":[{"sys_id":"u1"}]})", R"({"result":[],"x":1e999})", R"({"result":[{"sys_id":1,"name":"A"}]})",
                              R"({"result":[{"sys_id":"u1","name":"A","email":5}]})"})
         EXPECT_THROW(decodeUserList(body), DecodingError) << body;
 }
