@@ -6,9 +6,9 @@
 namespace trayline {
 
 namespace {
-// Expiries this far from the reference date (about 3,000 years) are not times a token endpoint
+// Expiries this far from the reference date (about 250 years) are not times a token endpoint
 // produces; refusing them keeps the conversion to a time point free of overflow.
-constexpr double kMaxAbsSeconds = 1e11;
+constexpr double kMaxAbsSeconds = 8e9;  // inside what a nanosecond instant can hold (to ~2262)
 }  // namespace
 
 std::optional<std::string> TokenSet::toJson() const {

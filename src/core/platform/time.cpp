@@ -5,8 +5,10 @@
 #include <unicode/uloc.h>
 #include <unicode/ustring.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
+#include <limits>
 #include <map>
 #include <memory>
 #include <tuple>
@@ -144,6 +146,11 @@ std::optional<Instant> parseUtc(std::string_view s) {
         return std::nullopt;
     const long long days = daysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d));
     const long long secs = days * 86400LL + h * 3600LL + mi * 60LL + se;
+    // Instants count nanoseconds in 64 bits (years 1678 to 2262); a date outside that range is
+    // as unusable as a malformed one.
+    constexpr long long kLimit = std::numeric_limits<Instant::rep>::max() / 1'000'000'000LL;
+    if (secs <= -kLimit || secs >= kLimit)
+        return std::nullopt;
     return Instant{std::chrono::seconds{secs}};
 }
 
@@ -166,7 +173,8 @@ double secondsSinceReferenceDate(Instant t) {
 }
 
 Instant fromSecondsSinceReferenceDate(double seconds) {
-    const double unixSeconds = seconds + kReferenceDateUnixSeconds;
+    // Clamped to what a nanosecond instant can hold; the conversion would be undefined beyond it.
+    const double unixSeconds = std::clamp(seconds + kReferenceDateUnixSeconds, -9.2e9, 9.2e9);
     return Instant{std::chrono::duration_cast<Instant::duration>(
         std::chrono::duration<double>(unixSeconds))};
 }

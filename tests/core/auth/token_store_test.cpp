@@ -200,6 +200,8 @@ INSTANTIATE_TEST_SUITE_P(
                    false},
         DecodeCase{"ExpiryOutOfRange",
                    R"({"accessToken":"a","refreshToken":"r","expiresAt":1e300})", false},
+        DecodeCase{"ExpiryBeyondNanosecondRange",
+                   R"({"accessToken":"a","refreshToken":"r","expiresAt":5e10})", false},
         DecodeCase{"ExpiryOverflowing",
                    R"({"accessToken":"a","refreshToken":"r","expiresAt":1e400})", false},
         DecodeCase{"RefreshTokenNull", R"({"accessToken":"a","refreshToken":null,"expiresAt":1})",

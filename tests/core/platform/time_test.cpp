@@ -26,6 +26,8 @@ INSTANTIATE_TEST_SUITE_P(
                       std::pair<std::string, long long>{"1970-01-01 00:00:00", 0},
                       std::pair<std::string, long long>{"2024-02-29 23:59:59", 1709251199},
                       std::pair<std::string, long long>{"2023-02-29 10:00:00", -1},
+                      std::pair<std::string, long long>{"0001-01-01 00:00:00", -1},
+                      std::pair<std::string, long long>{"9999-12-31 23:59:59", -1},
                       std::pair<std::string, long long>{"2025-13-01 10:00:00", -1},
                       std::pair<std::string, long long>{"2025-03-03T14:05:09", -1},
                       std::pair<std::string, long long>{"2025-03-03 14:05", -1},
