@@ -31,6 +31,8 @@ std::string SignInFlow::authorizationURL(const std::string& instanceURL, const s
 void SignInFlow::run() {
     if (!Config::isConfigured())
         throw AuthError::notConfigured();
+    // A sign-out (clear) after this point wins: the new tokens are then not stored.
+    const auto generation = TokenStore::shared().generation();
     const auto base = currentInstanceURL();
     const auto state = makeUUID();
     CallbackServer server(state, options_.port, options_.limit);
@@ -57,7 +59,13 @@ void SignInFlow::run() {
     const auto tokens = tokenRequest({{"grant_type", "authorization_code"},
                                       {"code", code},
                                       {"redirect_uri", std::string(kRedirectURI)}});
-    TokenStore::shared().save(tokens);
+    bool cancelled;
+    {
+        std::lock_guard lock(mutex_);
+        cancelled = cancelled_;
+    }
+    if (cancelled || !TokenStore::shared().saveIfGeneration(tokens, generation))
+        throw CallbackCancelled();
 }
 
 void SignInFlow::cancel() {

@@ -5,6 +5,8 @@
 #include "core/servicenow/service_now_client.h"
 #include "core/settings/config.h"
 #include "desktop/models/auth_manager.h"
+#include "desktop/models/settings_model.h"
+#include "desktop/models/task_actions.h"
 #include "desktop/platform/boot_timer.h"
 
 namespace trayline {
@@ -15,9 +17,49 @@ AppModel::AppModel(Options options, QObject* parent)
       notifier_(options.notifier),
       minute_(options.minute),
       sleep_(new BootTimer(this)) {
+    // Here, not in the initialiser list: the pool is the last member.
+    actions_ = new TaskActions(this, pool_.get());
+    settings_ = new SettingsModel(this, pool_.get());
     connect(sleep_, &BootTimer::timeout, this, [this] { pollTick(loop_); });
+    connect(auth_, &AuthManager::sessionChanged, this, &AppModel::startSession);
     if (options.startPolling)
         startPolling();
+    else
+        recheckReadiness();
+}
+
+QFuture<void> AppModel::recheckReadiness() {
+    auto promise = std::make_shared<QPromise<void>>();
+    promise->start();
+    readReadiness([this, promise](const Readiness* ready) {
+        if (ready)
+            applyReadiness(*ready);
+        promise->finish();
+    });
+    return promise->future();
+}
+
+void AppModel::startSession() {
+    // Whatever runs now was asked for by the previous session: it publishes nothing more, not even
+    // its failure ("not signed in" after a sign-out).
+    for (const auto& run : running_)
+        abandon(run);
+    for (std::size_t i = 0; i < lists_.size(); ++i)
+        publishList(i, {});
+    listSeq_.fill(refreshSeq_);
+    outcomeSeq_ = refreshSeq_;
+    if (!members_.empty()) {
+        members_.clear();
+        Q_EMIT membersChanged();
+    }
+    membersGroup_.clear();
+    publishedQueue_.clear();
+    if (lastRefresh_.isValid()) {
+        lastRefresh_ = QDateTime();
+        Q_EMIT lastRefreshChanged();
+    }
+    setErrorMessage(QString());
+    cachedMe_.reset();
 }
 
 void AppModel::startPolling() {
@@ -50,17 +92,26 @@ QFuture<void> AppModel::refresh() {
 }
 
 void AppModel::lookUpMe(std::function<void(Outcome<SNUser>)> onDone) {
+    // The user belongs to the session and to the instance and client it was looked up with.
+    const auto key = std::to_string(auth_->session()) + '\n' + Config::instanceURL() + '\n' + Config::clientID();
+    if (key != cachedMeKey_) {
+        cachedMe_.reset();
+        cachedMeKey_ = key;
+    }
     if (cachedMe_)
         return onDone(Outcome<SNUser>{cachedMe_, nullptr});
-    meWaiters_.push_back(std::move(onDone));
-    if (meWaiters_.size() > 1)
-        return;  // a lookup is already on its way
-    inBackground(pool_.get(), this, [] { return ServiceNowClient().currentUser(); }, [this](Outcome<SNUser> me) {
-        if (me.value)
+    if (meLookup_ && meLookup_->key == key)
+        return meLookup_->waiters.push_back(std::move(onDone));  // a lookup is already on its way
+    auto lookup = std::make_shared<MeLookup>();
+    lookup->key = key;
+    lookup->waiters.push_back(std::move(onDone));
+    meLookup_ = lookup;
+    inBackground(pool_.get(), this, [] { return ServiceNowClient().currentUser(); }, [this, lookup](Outcome<SNUser> me) {
+        if (meLookup_ == lookup)
+            meLookup_.reset();
+        if (me.value && lookup->key == cachedMeKey_)
             cachedMe_ = me.value;
-        auto waiters = std::move(meWaiters_);
-        meWaiters_.clear();
-        for (auto& waiter : waiters)
+        for (auto& waiter : lookup->waiters)
             waiter(me);
     });
 }
@@ -81,8 +132,9 @@ QFuture<SNUser> AppModel::currentUser() {
 QFuture<void> AppModel::assignToMe(const SNTask& task) {
     auto promise = std::make_shared<QPromise<void>>();
     promise->start();
-    auto failed = [this, promise](const std::exception_ptr& error) {
-        setErrorMessage(QStringLiteral("Assign failed: ") + errorText(error));
+    auto failed = [this, promise, session = auth_->session()](const std::exception_ptr& error) {
+        if (session == auth_->session())  // after a sign-out the failure is old news
+            setErrorMessage(QStringLiteral("Assign failed: ") + errorText(error));
         promise->finish();
     };
     lookUpMe([this, promise, failed, sysID = task.sysID.value](Outcome<SNUser> me) {
@@ -104,6 +156,8 @@ QFuture<void> AppModel::assignToMe(const SNTask& task) {
 }
 
 void AppModel::publishList(std::size_t index, TaskList tasks) {
+    if (lists_[index] == tasks)
+        return;  // the same tasks: nothing for the views to redraw
     lists_[index] = std::move(tasks);
     switch (index) {
     case 0: Q_EMIT myTasksChanged(); break;
@@ -114,6 +168,8 @@ void AppModel::publishList(std::size_t index, TaskList tasks) {
 }
 
 void AppModel::setErrorMessage(const QString& message) {
+    if (errorMessage_ == message && errorMessage_.isNull() == message.isNull())
+        return;
     errorMessage_ = message;
     Q_EMIT errorMessageChanged();
 }

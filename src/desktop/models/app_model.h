@@ -11,6 +11,15 @@
 // publishes nothing, not even an error. Change notifications compare each list with what it held
 // just before this refresh replaced it, so two refreshes finishing close together announce every
 // arrival once.
+//
+// No stale state: a sign-out abandons every refresh under way and empties the lists; the signed-in
+// user looked up for "Assign to me" is dropped when the session, the instance or the client changes;
+// the members are fetched again when the group changes; and the first refresh of another instance
+// or group sets a new notification baseline instead of announcing the whole queue.
+//
+// Nothing here reads the keyring on the main thread: whether the user is signed in and whether the
+// settings are complete (the client secret is in the keyring) are read on a worker at every refresh;
+// isReady turns true when the first such read has answered.
 
 #include <array>
 #include <chrono>
@@ -18,6 +27,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include <QDateTime>
@@ -34,6 +44,8 @@ namespace trayline {
 
 class BootTimer;
 class Notifier;
+class SettingsModel;
+class TaskActions;
 
 class AppModel : public QObject {
     Q_OBJECT
@@ -46,6 +58,8 @@ class AppModel : public QObject {
     Q_PROPERTY(QString errorMessage READ errorMessage NOTIFY errorMessageChanged)
     Q_PROPERTY(bool isRefreshing READ isRefreshing NOTIFY isRefreshingChanged)
     Q_PROPERTY(int unassignedCount READ unassignedCount NOTIFY groupTasksChanged)
+    Q_PROPERTY(bool isConfigured READ isConfigured NOTIFY isConfiguredChanged)
+    Q_PROPERTY(bool isReady READ isReady NOTIFY isReadyChanged)
     Q_PROPERTY(trayline::AuthManager* auth READ auth CONSTANT)
 
 public:
@@ -70,7 +84,14 @@ public:
     // True while any refresh past its sign-in check runs, not only until the first of several ends.
     bool isRefreshing() const { return activeRefreshes_ > 0; }
     int unassignedCount() const { return trayline::unassignedCount(groupTasks()); }
+    // Instance URL, client ID and client secret all set, as last read (false until isReady).
+    bool isConfigured() const { return configured_; }
+    // The sign-in state and isConfigured have been read once.
+    bool isReady() const { return ready_; }
     AuthManager* auth() const { return auth_; }
+    // The long-lived actions of the assign and close sheets, and the settings store.
+    TaskActions* actions() const { return actions_; }
+    SettingsModel* settings() const { return settings_; }
 
     // Cancels the running loop, refreshes at once, then every Config::pollMinutes() minutes.
     void startPolling();
@@ -82,6 +103,8 @@ public:
     // Assigns the task to the signed-in user, then refreshes; a failure sets
     // "Assign failed: …". Never fails.
     QFuture<void> assignToMe(const SNTask& task);
+    // Reads the sign-in state and isConfigured again (after the settings were saved).
+    QFuture<void> recheckReadiness();
 
 Q_SIGNALS:
     void myTasksChanged();
@@ -92,12 +115,15 @@ Q_SIGNALS:
     void lastRefreshChanged();
     void errorMessageChanged();
     void isRefreshingChanged();
+    void isConfiguredChanged();
+    void isReadyChanged();
     // A refresh cycle ended (also one that stopped at the sign-in check).
     void refreshFinished();
 
 private:
     struct Run;
     using RunPtr = std::shared_ptr<Run>;
+    struct Readiness;
 
     RunPtr startRefresh(std::function<void()> onEnd);
     void beginFetches(const RunPtr& run);
@@ -112,6 +138,9 @@ private:
     void setRefreshing(int delta);
     void pollTick(std::uint64_t loop);
     void lookUpMe(std::function<void(Outcome<SNUser>)> onDone);
+    void readReadiness(std::function<void(const Readiness*)> onAnswer);
+    void applyReadiness(const Readiness& ready);
+    void startSession();
 
     AuthManager* auth_;
     Notifier* notifier_;
@@ -132,9 +161,21 @@ private:
     std::uint64_t loop_ = 0;  // the current polling loop; bumped by startPolling()
     RunPtr loopRun_;          // that loop's refresh while it runs
 
+    bool configured_ = false;
+    bool ready_ = false;
+    std::string membersGroup_;    // instance + group the members belong to
+    std::string publishedQueue_;  // instance + group the published lists came from
+
     std::optional<SNUser> cachedMe_;
-    std::vector<std::function<void(Outcome<SNUser>)>> meWaiters_;
-    // Last member, so destroyed first: after the destructor has cancelled the running requests.
+    std::string cachedMeKey_;  // session, instance and client the cached user belongs to
+    struct MeLookup {
+        std::string key;
+        std::vector<std::function<void(Outcome<SNUser>)>> waiters;
+    };
+    std::shared_ptr<MeLookup> meLookup_;  // the lookup on its way
+    TaskActions* actions_ = nullptr;
+    SettingsModel* settings_ = nullptr;
+    // Last member: jobs still queued are dropped after the destructor has cancelled the running ones.
     WorkerPool pool_{8};  // four list fetches, members and an assignment, with room for overlap
 };
 

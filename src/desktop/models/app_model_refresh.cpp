@@ -17,11 +17,6 @@ namespace {
 
 constexpr int kRowLimit = 100;
 
-struct Readiness {
-    bool signedIn = false;
-    bool configured = false;
-};
-
 // The query of list `index` (myTasks, groupTasks, doneThisMonth, doneLastMonth), read from the
 // settings when the fetch starts.
 std::string queryOf(std::size_t index) {
@@ -35,12 +30,19 @@ std::string queryOf(std::size_t index) {
 
 }  // namespace
 
+struct AppModel::Readiness {
+    bool signedIn = false;
+    bool configured = false;
+    std::string queue;  // instance URL and group: which queue the lists show
+};
+
 struct AppModel::Run {
     std::uint64_t seq = 0;
     std::shared_ptr<std::atomic<bool>> stop = std::make_shared<std::atomic<bool>>(false);
     bool abandoned = false;  // its loop was restarted: it publishes nothing more
     bool counted = false;    // holds one count of activeRefreshes_
-    bool notifies = false;   // lastRefresh was present when it began
+    bool notifies = false;   // the lists it replaces came from the same queue
+    std::string queue;
     bool failed = false;
     std::exception_ptr error;
     int pending = 0;         // fetches not yet returned
@@ -65,27 +67,59 @@ AppModel::RunPtr AppModel::startRefresh(std::function<void()> onEnd) {
     run->seq = ++refreshSeq_;
     run->onEnd = std::move(onEnd);
     running_.push_back(run);
+    readReadiness([this, run](const Readiness* ready) {
+        if (run->abandoned || !ready)
+            return end(run);
+        applyReadiness(*ready);
+        if (!ready->signedIn || !ready->configured)
+            return end(run);
+        run->counted = true;
+        setRefreshing(+1);
+        run->queue = ready->queue;
+        if (membersGroup_ != run->queue) {  // another group: its members, not the old ones
+            membersGroup_ = run->queue;
+            if (!members_.empty()) {
+                members_.clear();
+                Q_EMIT membersChanged();
+            }
+        }
+        run->notifies = lastRefresh_.isValid() && publishedQueue_ == run->queue;
+        beginFetches(run);
+    });
+    return run;
+}
+
+void AppModel::readReadiness(std::function<void(const Readiness*)> onAnswer) {
     // Both reads may touch the keyring, which can take a while to answer: not on this thread.
     inBackground(
         pool_.get(), this,
         [] {
             Readiness r;
             r.signedIn = TokenStore::load().has_value();
-            r.configured = r.signedIn && Config::isConfigured();
+            r.configured = Config::isConfigured();
+            r.queue = Config::instanceURL() + '\n' + Config::groupSysID();
             return r;
         },
-        [this, run](Outcome<Readiness> ready) {
-            if (run->abandoned || !ready.value)
-                return end(run);
-            auth_->setSignedIn(ready.value->signedIn);
-            if (!ready.value->signedIn || !ready.value->configured)
-                return end(run);
-            run->counted = true;
-            setRefreshing(+1);
-            run->notifies = lastRefresh_.isValid();
-            beginFetches(run);
+        [this, session = auth_->session(), onAnswer = std::move(onAnswer)](Outcome<Readiness> ready) {
+            // A sign-in or sign-out since the read began makes its answer stale.
+            if (!ready.value || session != auth_->session())
+                return onAnswer(nullptr);
+            if (auth_->isClearing())
+                ready.value->signedIn = false;  // read before the sign-out's clear went through
+            onAnswer(&*ready.value);
         });
-    return run;
+}
+
+void AppModel::applyReadiness(const Readiness& ready) {
+    auth_->setSignedIn(ready.signedIn);
+    if (configured_ != ready.configured) {
+        configured_ = ready.configured;
+        Q_EMIT isConfiguredChanged();
+    }
+    if (!ready_) {
+        ready_ = true;
+        Q_EMIT isReadyChanged();
+    }
 }
 
 void AppModel::beginFetches(const RunPtr& run) {
@@ -131,6 +165,8 @@ void AppModel::collect(const RunPtr& run) {
                 run->previous[i] = idsOf(lists_[i]);
                 run->published[i] = *outcome.value;
             }
+            if (i == 1)
+                publishedQueue_ = run->queue;
             publishList(i, std::move(*outcome.value));
         }
         outcome.value.reset();
@@ -152,10 +188,10 @@ void AppModel::fetchMembers(const RunPtr& run) {
             if (run->abandoned)
                 return end(run);
             // A failure leaves the list empty, unreported, so the next refresh tries again. A list
-            // another refresh loaded meanwhile is kept either way.
-            if (members_.empty()) {
-                if (outcome.value)
-                    members_ = std::move(*outcome.value);
+            // another refresh loaded meanwhile is kept either way, and so is the emptiness a
+            // change of group caused since this fetch began.
+            if (members_.empty() && membersGroup_ == run->queue && outcome.value && !outcome.value->empty()) {
+                members_ = std::move(*outcome.value);
                 Q_EMIT membersChanged();
             }
             succeed(run);

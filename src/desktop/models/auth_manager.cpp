@@ -2,13 +2,13 @@
 
 #include <QPromise>
 
+#include "core/auth/callback_server.h"
 #include "core/auth/token_store.h"
-#include "desktop/models/background.h"
 
 namespace trayline {
 
 AuthManager::AuthManager(SignInFlow::Options flowOptions, QObject* parent)
-    : QObject(parent), flowOptions_(std::move(flowOptions)), signedIn_(TokenStore::load().has_value()) {}
+    : QObject(parent), flowOptions_(std::move(flowOptions)) {}
 
 AuthManager::~AuthManager() {
     if (flow_)
@@ -30,17 +30,26 @@ QFuture<void> AuthManager::signIn() {
     promise->start();
     running_ = promise->future();
     Q_EMIT isSigningInChanged(true);
-    inBackground(pool_.get(), this, [flow = flow_] { flow->run(); }, [this, promise](Outcome<Done> outcome) {
-        flow_.reset();
-        Q_EMIT isSigningInChanged(false);
-        if (outcome.error) {
-            Q_EMIT signInFailed(errorText(outcome.error));
-            promise->setException(outcome.error);
-        } else {
-            setSignedIn(true);
-        }
-        promise->finish();
-    });
+    inBackground(pool_.get(), this, [flow = flow_] { flow->run(); },
+                 [this, promise, flow = flow_](Outcome<Done> outcome) {
+                     const bool current = flow_ == flow;  // else a sign-out ended it meanwhile
+                     if (current) {
+                         flow_.reset();
+                         Q_EMIT isSigningInChanged(false);
+                     }
+                     if (!current && !outcome.error) {
+                         // Stored just before the sign-out; the clear queued behind it removes it.
+                         promise->setException(std::make_exception_ptr(CallbackCancelled()));
+                     } else if (outcome.error) {
+                         Q_EMIT signInFailed(errorText(outcome.error));
+                         promise->setException(outcome.error);
+                     } else {
+                         ++session_;
+                         setSignedIn(true);
+                         Q_EMIT sessionChanged();
+                     }
+                     promise->finish();
+                 });
     return running_;
 }
 
@@ -50,8 +59,16 @@ void AuthManager::cancelSignIn() {
 }
 
 void AuthManager::signOut() {
-    runOutcome(pool_.get(), [] { TokenStore::shared().clear(); });
+    if (flow_) {
+        flow_->cancel();  // it stores nothing now; its future fails with the cancellation
+        flow_.reset();
+        Q_EMIT isSigningInChanged(false);
+    }
+    ++session_;
+    ++clearing_;
+    inBackground(pool_.get(), this, [] { TokenStore::shared().clear(); }, [this](Outcome<Done>) { --clearing_; });
     setSignedIn(false);
+    Q_EMIT sessionChanged();
 }
 
 }  // namespace trayline

@@ -2,7 +2,15 @@
 
 // The observable sign-in state. The sign-in itself (browser, loopback redirect, code exchange)
 // runs on a worker thread; only its outcome is applied here, on the main thread.
+//
+// Nothing here reads the keyring on the main thread: isSignedIn starts false and the queue model
+// publishes what the stored token set says once the keyring has answered.
+//
+// Sign-out wins: it cancels a running sign-in, and its clearing of the stored tokens runs on the same
+// single worker as the sign-in, after it. Every sign-in and sign-out starts a new session (`session()`),
+// so work that began in an earlier session can tell that its answer is stale.
 
+#include <cstdint>
 #include <memory>
 
 #include <QFuture>
@@ -20,13 +28,16 @@ class AuthManager : public QObject {
     Q_PROPERTY(bool isSigningIn READ isSigningIn NOTIFY isSigningInChanged)
 
 public:
-    // isSignedIn starts as whether a token set can be loaded now.
     explicit AuthManager(SignInFlow::Options flowOptions = {}, QObject* parent = nullptr);
     // Ends a sign-in that is still waiting for the browser.
     ~AuthManager() override;
 
     bool isSignedIn() const { return signedIn_; }
     bool isSigningIn() const { return flow_ != nullptr; }
+    // Bumped by every successful sign-in and every sign-out.
+    std::uint64_t session() const { return session_; }
+    // A sign-out's clearing of the stored tokens has not finished yet: a token set read now is stale.
+    bool isClearing() const { return clearing_ > 0; }
 
     // Runs the browser sign-in. The future finishes when the token set is stored (isSignedIn is
     // then true) or fails with the flow's own error, whose what() is the text to show. While one
@@ -34,23 +45,28 @@ public:
     QFuture<void> signIn();
     // Ends a running sign-in early; its future fails with the cancellation error.
     void cancelSignIn();
-    // Clears the stored tokens in the background; isSignedIn turns false at once.
+    // Cancels a running sign-in, clears the stored tokens in the background; isSignedIn turns false
+    // at once.
     void signOut();
 
-    // The refresh cycle re-derives the flag from the stored token set on every refresh.
+    // What the stored token set says, as read by the queue model.
     void setSignedIn(bool signedIn);
 
 Q_SIGNALS:
     void isSignedInChanged(bool signedIn);
     void isSigningInChanged(bool signingIn);
     void signInFailed(const QString& message);
+    // A new session began: signed in as (possibly) someone else, or signed out.
+    void sessionChanged();
 
 private:
     SignInFlow::Options flowOptions_;
-    bool signedIn_;
+    bool signedIn_ = false;
+    std::uint64_t session_ = 0;
+    int clearing_ = 0;
     std::shared_ptr<SignInFlow> flow_;
     QFuture<void> running_;
-    WorkerPool pool_{2};  // the sign-in and the sign-out's clear
+    WorkerPool pool_{1};  // sign-in, then sign-out's clear: in the order they were asked for
 };
 
 }  // namespace trayline

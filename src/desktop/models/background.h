@@ -3,6 +3,7 @@
 // Blocking core calls run on the thread pool; their outcome comes back to the main thread, and only
 // while the receiving object still exists.
 
+#include <atomic>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -41,30 +42,46 @@ inline QString errorText(const std::exception_ptr& error) {
 
 // The threads a model's blocking calls run on. Its own pool rather than the process-wide one, whose
 // size is the number of cores: four list fetches must really run at once on a two-core machine.
+//
+// The pool is never destroyed and never waited for. Its owner cancels its requests when it goes; a
+// worker still busy then (a keyring call, a request between two cancellation checks) finishes on its
+// own, touching only what its job owns, and its outcome is dropped with the owner. Waiting here would
+// hold up the GUI thread; destroying the pool would leave such a worker without its thread.
 class WorkerPool {
 public:
-    explicit WorkerPool(int maxThreads) : pool_(new QThreadPool) { pool_->setMaxThreadCount(maxThreads); }
-    // Owners cancel their requests before this runs, so the threads normally end at once. One that
-    // cannot be cancelled (a token request) is not waited for beyond a moment: the pool is then
-    // left to finish on its own rather than hold up the main thread.
-    ~WorkerPool() {
-        pool_->clear();
-        if (!pool_->waitForDone(2000))
-            (void)pool_.release();
+    explicit WorkerPool(int maxThreads) : pool_(new QThreadPool) {
+        pool_->setMaxThreadCount(maxThreads);
+        pool_->setExpiryTimeout(10000);
     }
+    ~WorkerPool() { pool_->clear(); }  // jobs not yet started never start
     WorkerPool(const WorkerPool&) = delete;
     WorkerPool& operator=(const WorkerPool&) = delete;
-    QThreadPool* get() const { return pool_.get(); }
+    QThreadPool* get() const { return pool_; }
 
 private:
-    std::unique_ptr<QThreadPool> pool_;
+    QThreadPool* pool_;
 };
+
+// Jobs handed to any WorkerPool that have not finished yet, for an orderly end of the process.
+std::atomic<int>& runningJobs();
+// Waits (on the calling thread) until no job runs or `timeoutMs` passed; true when none runs. For
+// the moment after the event loop has ended, and for tests.
+bool waitForJobs(int timeoutMs);
+
+// The value type a job's outcome carries: its result, or Done for a job that returns nothing.
+template <class Work>
+using ValueOf = std::conditional_t<std::is_void_v<std::invoke_result_t<Work&>>, Done, std::invoke_result_t<Work&>>;
 
 template <class Work>
 auto runOutcome(QThreadPool* pool, Work work) {
     using R = std::invoke_result_t<Work&>;
-    using T = std::conditional_t<std::is_void_v<R>, Done, R>;
-    return QtConcurrent::run(pool, [work = std::move(work)]() mutable -> Outcome<T> {
+    using T = ValueOf<Work>;
+    // Counted until the job has run, or has been dropped from the queue without running.
+    struct Counted {
+        Counted() { runningJobs().fetch_add(1); }
+        ~Counted() { runningJobs().fetch_sub(1); }
+    };
+    return QtConcurrent::run(pool, [work = std::move(work), counted = std::make_shared<Counted>()]() mutable -> Outcome<T> {
         try {
             if constexpr (std::is_void_v<R>) {
                 work();
@@ -79,10 +96,19 @@ auto runOutcome(QThreadPool* pool, Work work) {
 }
 
 // Runs `work` on the pool and then `onDone(Outcome<T>)` on `context`'s thread; `onDone` is
-// dropped when `context` is destroyed first.
+// dropped when `context` is destroyed first. `onDone` always runs from the event loop, never
+// inside this call: a job that finished at once would otherwise apply its outcome before the
+// caller has returned (a sign-in failing before signIn() hands out its future).
 template <class Work, class OnDone>
 void inBackground(QThreadPool* pool, QObject* context, Work work, OnDone onDone) {
-    runOutcome(pool, std::move(work)).then(context, std::move(onDone));
+    using T = Outcome<ValueOf<Work>>;
+    runOutcome(pool, std::move(work)).then(context, [context, onDone = std::move(onDone)](T outcome) mutable {
+        // Here on context's thread with context alive; the posted call is dropped if it goes first.
+        QMetaObject::invokeMethod(
+            context,
+            [onDone = std::move(onDone), outcome = std::move(outcome)]() mutable { onDone(std::move(outcome)); },
+            Qt::QueuedConnection);
+    });
 }
 
 }  // namespace trayline

@@ -27,15 +27,7 @@ Updater::Updater(Options options, QObject* parent)
 }
 
 Updater::~Updater() {
-    cancel_->store(true);  // the feed request or download ends promptly; pool_ then waits for it
-}
-
-// A future that finished before its continuation was attached runs that continuation inside the
-// call that started it; posting the outcome keeps check() and install() returning before any
-// outcome is applied.
-template <class F>
-void Updater::later(F apply) {
-    QMetaObject::invokeMethod(this, std::move(apply), Qt::QueuedConnection);
+    cancel_->store(true);  // the feed request or download ends promptly; its outcome is dropped
 }
 
 QString Updater::availableVersion() const {
@@ -78,11 +70,7 @@ void Updater::check(bool manual) {
     inBackground(
         pool_.get(), this,
         [url = std::move(url), cancel = cancel_] { return fetchUpdateManifest(url, cancel.get()); },
-        [this, manual](Outcome<UpdateManifest> outcome) {
-            later([this, manual, outcome = std::move(outcome)]() mutable {
-                finishCheck(manual, std::move(outcome));
-            });
-        });
+        [this, manual](Outcome<UpdateManifest> outcome) { finishCheck(manual, std::move(outcome)); });
 }
 
 void Updater::finishCheck(bool manual, Outcome<UpdateManifest> outcome) {
@@ -131,11 +119,7 @@ void Updater::install() {
             (void)keepAlive;  // options.cancel may point into it
             return installUpdate(manifest, options, progress);
         },
-        [this](Outcome<InstallLaunch> outcome) {
-            later([this, outcome = std::move(outcome)]() mutable {
-                finishInstall(std::move(outcome));
-            });
-        });
+        [this](Outcome<InstallLaunch> outcome) { finishInstall(std::move(outcome)); });
 }
 
 void Updater::onStage(InstallStage stage) {

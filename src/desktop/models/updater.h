@@ -102,8 +102,6 @@ private:
     void finishCheck(bool manual, Outcome<UpdateManifest> outcome);
     void finishInstall(Outcome<InstallLaunch> outcome);
     void onStage(InstallStage stage);
-    template <class F>
-    void later(F apply);
     void setAvailable(std::optional<UpdateManifest> manifest);
     void setChecking(bool checking);
     void setStatus(const QString& status);

@@ -1,0 +1,88 @@
+#include "desktop/models/settings_model.h"
+
+#include <QPromise>
+
+#include "core/settings/config.h"
+#include "desktop/models/app_model.h"
+#include "desktop/models/background.h"
+
+namespace trayline {
+
+namespace {
+
+QString q(const std::string& s) { return QString::fromStdString(s); }
+
+SettingsValues storedValues() {
+    SettingsValues v;
+    v.instanceURL = q(Config::instanceURL());
+    v.clientID = q(Config::clientID());
+    v.clientSecret = q(Config::clientSecret());
+    v.table = q(Config::table());
+    v.groupSysID = q(Config::groupSysID());
+    v.groupStates = q(Config::groupStates());
+    v.pollMinutes = Config::pollMinutes();
+    v.notifyNewRequest = Config::notifyNewRequest();
+    v.notifyAssignedToMe = Config::notifyAssignedToMe();
+    v.autoUpdate = Config::autoUpdate();
+    v.updateFeedURL = q(Config::updateFeedURL());
+    v.mcpAllowWrites = Config::mcpAllowWrites();
+    return v;
+}
+
+void store(const SettingsValues& v) {
+    Config::setInstanceURL(v.instanceURL.toStdString());
+    Config::setClientID(v.clientID.toStdString());
+    Config::setClientSecret(v.clientSecret.toStdString());  // trimmed by the setter
+    Config::setTable(v.table.isEmpty() ? std::string("sc_task") : v.table.toStdString());
+    Config::setGroupSysID(v.groupSysID.toStdString());
+    Config::setGroupStates(v.groupStates.isEmpty() ? std::string("1,2,3") : v.groupStates.toStdString());
+    Config::setPollMinutes(v.pollMinutes >= 2 ? v.pollMinutes : 1);
+    Config::setNotifyNewRequest(v.notifyNewRequest);
+    Config::setNotifyAssignedToMe(v.notifyAssignedToMe);
+    Config::setAutoUpdate(v.autoUpdate);
+    Config::setUpdateFeedURL(v.updateFeedURL.toStdString());
+    Config::setMcpAllowWrites(v.mcpAllowWrites);
+}
+
+}  // namespace
+
+SettingsModel::SettingsModel(AppModel* model, QThreadPool* pool) : QObject(model), model_(model), pool_(pool) {}
+
+QFuture<SettingsValues> SettingsModel::load() {
+    auto promise = std::make_shared<QPromise<SettingsValues>>();
+    promise->start();
+    inBackground(pool_, this, storedValues, [promise](Outcome<SettingsValues> values) {
+        if (values.error)
+            promise->setException(values.error);
+        else
+            promise->addResult(std::move(*values.value));
+        promise->finish();
+    });
+    return promise->future();
+}
+
+QFuture<void> SettingsModel::save(const SettingsValues& values) {
+    auto promise = std::make_shared<QPromise<void>>();
+    promise->start();
+    inBackground(pool_, this, [values] { store(values); }, [this, promise](Outcome<Done> stored) {
+        if (stored.error)
+            promise->setException(stored.error);
+        // Even a partly failed save may have changed what isConfigured says.
+        model_->recheckReadiness().then(this, [promise] { promise->finish(); });
+    });
+    return promise->future();
+}
+
+QFuture<void> SettingsModel::storeFeedURL(const QString& url) {
+    auto promise = std::make_shared<QPromise<void>>();
+    promise->start();
+    inBackground(pool_, this, [url = url.toStdString()] { Config::setUpdateFeedURL(url); },
+                 [promise](Outcome<Done> stored) {
+                     if (stored.error)
+                         promise->setException(stored.error);
+                     promise->finish();
+                 });
+    return promise->future();
+}
+
+}  // namespace trayline
