@@ -294,8 +294,6 @@ std::optional<std::string> performOnce(const Request& request, Transfer& transfe
 }
 
 void perform(const Request& request, Transfer& transfer) {
-    if (request.cancel && request.cancel->load())
-        throwCancelled();
     transfer.cancel = request.cancel;
     transfer.stallTimeout = request.stallTimeout;
     transfer.followsRedirects = request.maxRedirects > 0;
@@ -306,6 +304,8 @@ void perform(const Request& request, Transfer& transfer) {
     Request hop;
     const Request* current = &request;
     for (;;) {
+        if (request.cancel && request.cancel->load())
+            throwCancelled();
         const auto left = request.timeout - std::chrono::duration_cast<milliseconds>(
                                                 std::chrono::steady_clock::now() - start);
         if (left <= milliseconds(0))
