@@ -3,9 +3,9 @@
 #include <curl/curl.h>
 
 #include <array>
+#include <cerrno>
 #include <charconv>
 #include <chrono>
-#include <cerrno>
 #include <cstdio>
 #include <functional>
 #include <memory>

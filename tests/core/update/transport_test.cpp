@@ -198,12 +198,13 @@ TEST_F(TransportTest, FileFeedIsReadLikeA200ReplyButAFileArchiveIsNot) {
 
 TEST_F(TransportTest, ADownloadFailsOnlyWhenNothingArrivesForTheStallTime) {
     test::SilentListener silent;
-    https.trickle("/slow", "0123456", 400ms);  // slower in total than the stall time, never idle as long
+    // Slower in total than the stall time, but never idle for anything near it.
+    https.trickle("/slow", "0123456789", 300ms);
     InstallOptions o = options();
-    o.stallTimeout = 1s;
+    o.stallTimeout = 2s;
     const fs::path file = dir.path() / "update.zip";
     const std::pair<std::string, std::string> rows[] = {
-        {silent.url("/release"), "Download failed: Timeout was reached: no data received for 1 s"},
+        {silent.url("/release"), "Download failed: Timeout was reached: no data received for 2 s"},
         {https.url("/slow"), "ok"},
     };
     for (const auto& [url, expected] : rows) {
@@ -216,7 +217,7 @@ TEST_F(TransportTest, ADownloadFailsOnlyWhenNothingArrivesForTheStallTime) {
         }
         EXPECT_EQ(outcome, expected) << url;
     }
-    EXPECT_EQ(test::readFile(file), "0123456");
+    EXPECT_EQ(test::readFile(file), "0123456789");
 }
 
 TEST_F(TransportTest, HopsKeepCredentialsToTheirHostAndTurnAPostInto303sGet) {
