@@ -4,11 +4,15 @@
 
 #include <array>
 #include <cerrno>
+#include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <system_error>
+
+#include "core/platform/http_redirect.h"
 
 namespace trayline::http {
 
@@ -92,12 +96,37 @@ std::string_view trimmedBlanks(std::string_view s) {
 struct Transfer {
     Response response;
     std::function<bool(const char*, std::size_t)> sink;  // false stops the transfer
+    bool followsRedirects = false;
+    long lineStatus = 0;  // of the latest status line
+
+    // Progress watch: cancellation and the stall limit.
+    const std::atomic<bool>* cancel = nullptr;
+    std::chrono::milliseconds stallTimeout{0};
+    std::chrono::steady_clock::time_point lastActivity;
+    curl_off_t lastDown = 0;
+    curl_off_t lastUp = 0;
+    bool stalled = false;
+
+    // The body of a redirect about to be followed is not the reply's.
+    bool skipsBody() const {
+        return followsRedirects && isFollowedRedirect(lineStatus) && response.header("Location");
+    }
 };
 
 std::size_t onBody(char* data, std::size_t size, std::size_t count, void* user) {
     auto* transfer = static_cast<Transfer*>(user);
     const std::size_t bytes = size * count;
+    if (transfer->skipsBody())
+        return bytes;
     return transfer->sink(data, bytes) ? bytes : 0;
+}
+
+long statusOfLine(std::string_view line) {
+    const auto space = line.find(' ');
+    long status = 0;
+    if (space != std::string_view::npos)
+        std::from_chars(line.data() + space + 1, line.data() + line.size(), status);
+    return status;
 }
 
 std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* user) {
@@ -108,6 +137,7 @@ std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* user
         // A new status line: headers of an interim reply (100 Continue) do not belong to the final
         // one.
         transfer->response.headers.clear();
+        transfer->lineStatus = statusOfLine(line);
     } else if (const auto colon = line.find(':'); colon != std::string_view::npos && colon > 0) {
         transfer->response.headers.emplace_back(std::string(trimmedBlanks(line.substr(0, colon))),
                                                 std::string(trimmedBlanks(line.substr(colon + 1))));
@@ -115,8 +145,22 @@ std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* user
     return bytes;
 }
 
-int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-    return static_cast<const std::atomic<bool>*>(user)->load() ? 1 : 0;
+int onProgress(void* user, curl_off_t, curl_off_t down, curl_off_t, curl_off_t up) {
+    auto* transfer = static_cast<Transfer*>(user);
+    if (transfer->cancel && transfer->cancel->load())
+        return 1;
+    if (transfer->stallTimeout.count() > 0) {
+        const auto now = std::chrono::steady_clock::now();
+        if (down != transfer->lastDown || up != transfer->lastUp) {
+            transfer->lastDown = down;
+            transfer->lastUp = up;
+            transfer->lastActivity = now;
+        } else if (now - transfer->lastActivity >= transfer->stallTimeout) {
+            transfer->stalled = true;
+            return 1;
+        }
+    }
+    return 0;
 }
 
 bool hasHeader(const Request& request, std::string_view name) {
@@ -160,10 +204,16 @@ void throwCancelled() {
     throw Cancelled(CURLE_ABORTED_BY_CALLBACK, curl_easy_strerror(CURLE_ABORTED_BY_CALLBACK));
 }
 
-void perform(const Request& request, Transfer& transfer) {
-    if (request.cancel && request.cancel->load())
-        throwCancelled();
+std::string describeDuration(std::chrono::milliseconds duration) {
+    if (duration.count() % 1000 == 0)
+        return std::to_string(duration.count() / 1000) + " s";
+    return std::to_string(duration.count()) + " ms";
+}
 
+// One request to request.url, redirects not followed. Returns where a redirect to be followed
+// points.
+std::optional<std::string> performOnce(const Request& request, Transfer& transfer,
+                                       std::chrono::milliseconds timeout) {
     CURLSH* share = Share::handle();
     EasyHandle easy(curl_easy_init());
     if (!easy)
@@ -177,10 +227,17 @@ void perform(const Request& request, Transfer& transfer) {
     curl_easy_setopt(h, CURLOPT_URL, request.url.c_str());
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    // Redirects are followed here, hop by hop, so that each hop can be vetted.
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
-    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(request.timeout.count()));
+    if (!request.trustedCertificatesPEM.empty()) {
+        curl_blob trusted{const_cast<char*>(request.trustedCertificatesPEM.data()),
+                          request.trustedCertificatesPEM.size(), CURL_BLOB_COPY};
+        curl_easy_setopt(h, CURLOPT_CAINFO_BLOB, &trusted);
+        curl_easy_setopt(h, CURLOPT_CAPATH, nullptr);
+    }
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(timeout.count()));
     curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
     curl_easy_setopt(h, CURLOPT_USERAGENT, userAgent.c_str());
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
@@ -202,9 +259,11 @@ void perform(const Request& request, Transfer& transfer) {
         if (request.method != "POST")
             curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, request.method.c_str());
     }
-    if (request.cancel) {
+    transfer.lastActivity = std::chrono::steady_clock::now();
+    transfer.lastDown = transfer.lastUp = 0;
+    if (request.cancel || request.stallTimeout.count() > 0) {
         curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &onProgress);
-        curl_easy_setopt(h, CURLOPT_XFERINFODATA, request.cancel);
+        curl_easy_setopt(h, CURLOPT_XFERINFODATA, &transfer);
         curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
     }
 
@@ -212,6 +271,10 @@ void perform(const Request& request, Transfer& transfer) {
     if (rc != CURLE_OK) {
         if (rc == CURLE_ABORTED_BY_CALLBACK && request.cancel && request.cancel->load())
             throwCancelled();
+        if (rc == CURLE_ABORTED_BY_CALLBACK && transfer.stalled)
+            throw Stalled(CURLE_OPERATION_TIMEDOUT,
+                          std::string(curl_easy_strerror(CURLE_OPERATION_TIMEDOUT)) +
+                              ": no data received for " + describeDuration(request.stallTimeout));
         std::string message = curl_easy_strerror(rc);
         const std::string_view extra = trimmedBlanks(detail.data());
         if (!extra.empty() && extra != message)
@@ -221,6 +284,39 @@ void perform(const Request& request, Transfer& transfer) {
     long status = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
     transfer.response.status = status;
+    if (!transfer.followsRedirects || !isFollowedRedirect(status))
+        return std::nullopt;
+    // A 30x without a usable Location is the reply itself.
+    const char* location = nullptr;
+    if (curl_easy_getinfo(h, CURLINFO_REDIRECT_URL, &location) != CURLE_OK || !location)
+        return std::nullopt;
+    return std::string(location);
+}
+
+void perform(const Request& request, Transfer& transfer) {
+    transfer.cancel = request.cancel;
+    transfer.stallTimeout = request.stallTimeout;
+    transfer.followsRedirects = request.maxRedirects > 0;
+
+    using std::chrono::milliseconds;
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<std::string> visited{request.url};
+    Request hop;
+    const Request* current = &request;
+    for (;;) {
+        if (request.cancel && request.cancel->load())
+            throwCancelled();
+        const auto left = request.timeout - std::chrono::duration_cast<milliseconds>(
+                                                std::chrono::steady_clock::now() - start);
+        if (left <= milliseconds(0))
+            throw TransportError(CURLE_OPERATION_TIMEDOUT,
+                                 curl_easy_strerror(CURLE_OPERATION_TIMEDOUT));
+        const std::optional<std::string> target = performOnce(*current, transfer, left);
+        if (!target)
+            return;
+        hop = nextHop(*current, *target, transfer.response.status, visited, request.maxRedirects);
+        current = &hop;
+    }
 }
 
 }  // namespace

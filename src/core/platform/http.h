@@ -3,7 +3,8 @@
 // Blocking HTTP(S) client over libcurl. Every call is thread-safe; all calls in the process share
 // one connection cache, DNS cache and TLS session cache, so repeated requests to the same host
 // reuse their connections whichever thread makes them. TLS peer and host verification is always
-// on. Redirects are not followed: callers see 3xx replies as they are.
+// on. Redirects are followed only when a request asks for it; otherwise callers see 3xx replies
+// as they are.
 
 #include <atomic>
 #include <chrono>
@@ -25,6 +26,16 @@ struct Request {
     std::chrono::milliseconds timeout{60000};   // whole transfer, connect included
     bool noCache = false;                       // asks caches on the way for a fresh reply
     const std::atomic<bool>* cancel = nullptr;  // when it becomes true the call ends with Cancelled
+    // Redirects (301, 302, 303, 307, 308 with a Location) followed before the reply is returned;
+    // 0 returns them as they are. Leaving https for http, leaving http(s) altogether, coming back
+    // to a URL already visited and going past this count fail with RedirectError. The time-out
+    // covers all hops; Authorization and Cookie headers are not sent to another host.
+    int maxRedirects = 0;
+    // When no data moves for this long the call ends with Stalled; zero: no such limit.
+    std::chrono::milliseconds stallTimeout{0};
+    // PEM certificates trusted in place of the system's bundle (a private CA); empty: the
+    // system's. Verification stays on either way.
+    std::string trustedCertificatesPEM;
 };
 
 struct Response {
@@ -49,6 +60,18 @@ private:
 
 // The request's cancel flag became true while it was running.
 class Cancelled : public TransportError {
+public:
+    using TransportError::TransportError;
+};
+
+// A redirect was refused (see Request::maxRedirects); what() says which and where it pointed.
+class RedirectError : public TransportError {
+public:
+    using TransportError::TransportError;
+};
+
+// No data moved for the request's stallTimeout.
+class Stalled : public TransportError {
 public:
     using TransportError::TransportError;
 };

@@ -17,9 +17,9 @@ struct CurlStrFree {
     void operator()(char* p) const { curl_free(p); }
 };
 
-std::optional<std::string> part(CURLU* u, CURLUPart which) {
+std::optional<std::string> part(CURLU* u, CURLUPart which, unsigned flags = 0) {
     char* raw = nullptr;
-    if (curl_url_get(u, which, &raw, 0) != CURLUE_OK)
+    if (curl_url_get(u, which, &raw, flags) != CURLUE_OK)
         return std::nullopt;
     const std::unique_ptr<char, CurlStrFree> owned(raw);
     return std::string(raw);
@@ -45,6 +45,23 @@ std::optional<ParsedURL> parseURL(std::string_view text) {
     if (result.host.size() >= 2 && result.host.front() == '[' && result.host.back() == ']')
         result.host = result.host.substr(1, result.host.size() - 2);
     return result;
+}
+
+std::optional<std::filesystem::path> localFilePath(std::string_view url) {
+    const auto parsed = parseURL(url);
+    if (!parsed || parsed->scheme != "file")
+        return std::nullopt;
+    if (!parsed->host.empty() && !isLoopbackHost(parsed->host))
+        return std::nullopt;
+    const std::unique_ptr<CURLU, UrlFree> u(curl_url());
+    const std::string owned(url);
+    if (!u || curl_url_set(u.get(), CURLUPART_URL, owned.c_str(), CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK)
+        return std::nullopt;
+    const auto path = part(u.get(), CURLUPART_PATH, CURLU_URLDECODE);
+    // A decoded NUL would cut the path short of what the URL says.
+    if (!path || path->find('\0') != std::string::npos)
+        return std::nullopt;
+    return std::filesystem::path(*path);
 }
 
 bool isLoopbackHost(std::string_view host) {

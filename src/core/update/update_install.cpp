@@ -16,6 +16,7 @@
 #include "core/update/installer_script.h"
 #include "core/update/sha256.h"
 #include "core/update/update_error.h"
+#include "core/update/update_feed.h"
 #include "core/update/update_identity.h"
 
 namespace trayline {
@@ -82,14 +83,24 @@ fs::path makeWorkDirectory(const fs::path& temporaryDirectory) {
 }
 
 void downloadArchive(const std::string& url, const fs::path& destination,
-                     std::chrono::milliseconds timeout, const std::atomic<bool>* cancel) {
+                     const InstallOptions& options) {
     if (!isValidURL(url))
         throw UpdateError::badDownload("bad download URL");
     http::Request request;
     request.url = url;
-    request.timeout = timeout;
-    request.cancel = cancel;
-    const http::Response reply = http::download(request, destination);
+    request.timeout = options.downloadTimeout;
+    request.stallTimeout = options.stallTimeout;
+    request.cancel = options.cancel;
+    request.maxRedirects = kUpdateMaxRedirects;
+    request.trustedCertificatesPEM = options.trustedCertificatesPEM;
+    http::Response reply;
+    try {
+        reply = http::download(request, destination);
+    } catch (const http::RedirectError& e) {
+        throw UpdateError::badDownload(e.what());
+    } catch (const http::Stalled& e) {
+        throw UpdateError::badDownload(e.what());
+    }
     if (reply.status != 0 && reply.status != 200) {
         std::error_code ignored;
         fs::remove(destination, ignored);
@@ -155,7 +166,7 @@ InstallLaunch installUpdate(const UpdateManifest& manifest, const InstallOptions
     WorkDirectory work(
         makeWorkDirectory(options.temporaryDirectory.value_or(fs::temp_directory_path())));
     const fs::path archive = work.path() / "update.zip";
-    downloadArchive(manifest.url, archive, options.downloadTimeout, options.cancel);
+    downloadArchive(manifest.url, archive, options);
 
     report(InstallStage::verifying);
     verifyChecksum(archive, manifest.sha256);

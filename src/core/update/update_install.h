@@ -25,8 +25,12 @@ struct InstallOptions {
     std::optional<std::filesystem::path> temporaryDirectory;
     // The process the installer waits for before swapping; by default this one.
     std::optional<long> processID;
-    // Upper bound for the whole download (the transfer has no idle time-out of its own).
+    // Upper bound for the whole download, redirects included.
     std::chrono::milliseconds downloadTimeout{std::chrono::minutes(10)};
+    // A download that receives nothing for this long fails at once.
+    std::chrono::milliseconds stallTimeout{std::chrono::seconds(60)};
+    // PEM certificates trusted in place of the system's CA bundle when not empty.
+    std::string trustedCertificatesPEM;
     const std::atomic<bool>* cancel = nullptr;
 
     // The publisher's root and team, nothing else filled in.
@@ -58,10 +62,12 @@ InstallLaunch installUpdate(const UpdateManifest& manifest, const InstallOptions
 // Creates "TraylineUpdate-<UUID>" (mode 0700) inside `temporaryDirectory`, creating that first.
 std::filesystem::path makeWorkDirectory(const std::filesystem::path& temporaryDirectory);
 
-// Streams `url` into `destination`. "bad download URL" and "HTTP <status>" fail as
-// UpdateError::badDownload, leaving no file behind; a reply that is not HTTP counts as 200.
+// Streams `url` into `destination` with the options' time-outs, trust and cancel flag, following
+// up to 10 redirects but never from https to http. "bad download URL", "HTTP <status>", a refused
+// redirect and a stall fail as UpdateError::badDownload, leaving no file behind; a reply that is
+// not HTTP counts as 200.
 void downloadArchive(const std::string& url, const std::filesystem::path& destination,
-                     std::chrono::milliseconds timeout, const std::atomic<bool>* cancel = nullptr);
+                     const InstallOptions& options);
 
 // Compares the archive's SHA-256 with `expected` ignoring letter case but nothing else; does
 // nothing when `expected` is absent or empty. Throws UpdateError::checksumMismatch.
