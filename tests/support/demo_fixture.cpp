@@ -32,8 +32,10 @@ DemoProfile::~DemoProfile() {
     SecretStore::resetSelection();
 }
 
-void DemoProfile::signIn(int expiresInSeconds) {
-    const auto tokens = instance_->issueTokens();
+void DemoProfile::signIn(int expiresInSeconds) { signInAs(instance_->demoUserSysId(), expiresInSeconds); }
+
+void DemoProfile::signInAs(const std::string& userSysId, int expiresInSeconds) {
+    const auto tokens = instance_->issueTokens(userSysId);
     TokenStore::shared().save(TokenSet{tokens.accessToken, tokens.refreshToken,
                                        std::chrono::system_clock::now() +
                                            std::chrono::seconds(expiresInSeconds)});

@@ -23,6 +23,8 @@ public:
 
     // Stores a token pair issued by the instance, expiring (locally) `expiresInSeconds` from now.
     void signIn(int expiresInSeconds = 1800);
+    // The same for another user of the instance.
+    void signInAs(const std::string& userSysId, int expiresInSeconds = 1800);
     // Requests whose path starts with `prefix` in the instance's log.
     std::size_t countRequests(const std::string& method, const std::string& prefix) const;
 

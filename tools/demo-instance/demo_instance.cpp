@@ -454,8 +454,10 @@ void DemoInstance::expireAccessTokens() { impl_->oauth->expireAccessTokens(); }
 void DemoInstance::revokeRefreshTokens() { impl_->oauth->revokeRefreshTokens(); }
 void DemoInstance::setTokenLifetime(int seconds) { impl_->oauth->setLifetime(seconds); }
 
-DemoInstance::Tokens DemoInstance::issueTokens() {
-    const auto t = impl_->oauth->issue(impl_->db.demoUser());
+DemoInstance::Tokens DemoInstance::issueTokens() { return issueTokens(impl_->db.demoUser()); }
+
+DemoInstance::Tokens DemoInstance::issueTokens(const std::string& userSysId) {
+    const auto t = impl_->oauth->issue(userSysId);
     return {t.accessToken, t.refreshToken, t.expiresIn};
 }
 

@@ -83,6 +83,7 @@ public:
         int expiresIn;
     };
     Tokens issueTokens();  // a token pair for the demo user
+    Tokens issueTokens(const std::string& userSysId);  // a token pair for another user
     std::vector<LoggedRequest> requestLog() const;
     std::size_t acceptedConnections() const;
     void reset();  // clears log, connection counter, failure queue and latency

@@ -34,6 +34,7 @@ struct AppModel::Readiness {
     bool signedIn = false;
     bool configured = false;
     std::string queue;  // instance URL and group: which queue the lists show
+    std::uint64_t tokenGeneration = 0;  // of the stored tokens, before they were read
 };
 
 struct AppModel::Run {
@@ -95,6 +96,7 @@ void AppModel::readReadiness(std::function<void(const Readiness*)> onAnswer) {
         pool_.get(), this,
         [] {
             Readiness r;
+            r.tokenGeneration = TokenStore::shared().generation();
             r.signedIn = TokenStore::load().has_value();
             r.configured = Config::isConfigured();
             r.queue = Config::instanceURL() + '\n' + Config::groupSysID();
@@ -104,7 +106,7 @@ void AppModel::readReadiness(std::function<void(const Readiness*)> onAnswer) {
             // A sign-in or sign-out since the read began makes its answer stale.
             if (!ready.value || session != auth_->session())
                 return onAnswer(nullptr);
-            if (auth_->isClearing())
+            if (ready.value->tokenGeneration < auth_->clearedGeneration())
                 ready.value->signedIn = false;  // read before the sign-out's clear went through
             onAnswer(&*ready.value);
         });

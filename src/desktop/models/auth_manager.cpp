@@ -65,8 +65,8 @@ void AuthManager::signOut() {
         Q_EMIT isSigningInChanged(false);
     }
     ++session_;
-    ++clearing_;
-    inBackground(pool_.get(), this, [] { TokenStore::shared().clear(); }, [this](Outcome<Done>) { --clearing_; });
+    clearedGeneration_ = TokenStore::shared().generation() + 1;  // what the clear below reaches
+    runOutcome(pool_.get(), [] { TokenStore::shared().clear(); });
     setSignedIn(false);
     Q_EMIT sessionChanged();
 }

@@ -36,8 +36,9 @@ public:
     bool isSigningIn() const { return flow_ != nullptr; }
     // Bumped by every successful sign-in and every sign-out.
     std::uint64_t session() const { return session_; }
-    // A sign-out's clearing of the stored tokens has not finished yet: a token set read now is stale.
-    bool isClearing() const { return clearing_ > 0; }
+    // A token set read while the stored tokens' generation was below this is stale: the last
+    // sign-out's clearing had not gone through yet.
+    std::uint64_t clearedGeneration() const { return clearedGeneration_; }
 
     // Runs the browser sign-in. The future finishes when the token set is stored (isSignedIn is
     // then true) or fails with the flow's own error, whose what() is the text to show. While one
@@ -63,7 +64,7 @@ private:
     SignInFlow::Options flowOptions_;
     bool signedIn_ = false;
     std::uint64_t session_ = 0;
-    int clearing_ = 0;
+    std::uint64_t clearedGeneration_ = 0;
     std::shared_ptr<SignInFlow> flow_;
     QFuture<void> running_;
     WorkerPool pool_{1};  // sign-in, then sign-out's clear: in the order they were asked for
