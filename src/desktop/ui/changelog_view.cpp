@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "desktop/ui/style.h"
+#include "desktop/ui/wrapping_text.h"
 
 namespace trayline::ui {
 
@@ -19,12 +20,9 @@ bool isBlank(QStringView line) {
                        [](QChar c) { return c == u' ' || c == u'\t'; });
 }
 
-QLabel* wrappingLabel(const QString& text, const QFont& font, int extraAbove) {
-    auto* label = new QLabel(text);
-    label->setTextFormat(Qt::PlainText);
-    label->setWordWrap(true);
+WrappingText* wrappingLabel(const QString& text, const QFont& font, int extraAbove) {
+    auto* label = new WrappingText(text);
     label->setFont(font);
-    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     label->setContentsMargins(0, extraAbove, 0, 0);
     return label;
 }
@@ -44,8 +42,8 @@ QWidget* rowFor(const ChangelogLine& line) {
     auto* layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(6);
-    auto* bullet = wrappingLabel(QStringLiteral("•"), ui::font(TextStyle::Callout), 0);
-    bullet->setWordWrap(false);
+    auto* bullet = new QLabel(QStringLiteral("•"));
+    bullet->setFont(ui::font(TextStyle::Callout));
     layout->addWidget(bullet, 0, Qt::AlignTop);
     layout->addWidget(wrappingLabel(line.text, ui::font(TextStyle::Callout), 0), 1, Qt::AlignTop);
     return row;

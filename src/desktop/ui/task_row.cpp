@@ -10,6 +10,7 @@
 
 #include "desktop/ui/style.h"
 #include "desktop/ui/task_row_texts.h"
+#include "desktop/ui/wrapping_text.h"
 
 namespace trayline::ui {
 
@@ -18,18 +19,17 @@ namespace {
 const QString kNumberKey = QStringLiteral("number");
 const QString kFullKey = QStringLiteral("full");
 
-QLabel* textLabel(const QFont& font, bool wraps) {
+QLabel* textLabel(const QFont& font) {
     auto* label = new QLabel;
     label->setTextFormat(Qt::PlainText);
     label->setFont(font);
-    if (wraps) {
-        label->setWordWrap(true);
-        label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        // Never let one long word widen the panel: it wraps inside the label instead.
-        label->setMinimumWidth(1);
-        label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    }
     return label;
+}
+
+WrappingText* wrappingText(const QFont& font) {
+    auto* text = new WrappingText;
+    text->setFont(font);
+    return text;
 }
 
 void setTextColour(QWidget* widget, const QColor& colour) {
@@ -92,7 +92,7 @@ void TaskRow::build() {
 
     auto* top = new QHBoxLayout;
     top->setSpacing(6);
-    number_ = textLabel(ui::font(TextStyle::Caption, QFont::Normal, true), false);
+    number_ = textLabel(ui::font(TextStyle::Caption, QFont::Normal, true));
     number_->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(number_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
         if (!task_.number.display.empty())
@@ -113,7 +113,7 @@ void TaskRow::build() {
     tight->addWidget(copyNumber_);
     top->addLayout(tight);
 
-    age_ = textLabel(ui::font(TextStyle::Caption), false);
+    age_ = textLabel(ui::font(TextStyle::Caption));
     top->addWidget(age_);
     top->addStretch(1);
     badge_ = new StateBadge;
@@ -147,9 +147,9 @@ void TaskRow::build() {
     top->addWidget(open_);
     column->addLayout(top);
 
-    title_ = textLabel(ui::font(TextStyle::Callout, QFont::Medium), true);
+    title_ = wrappingText(ui::font(TextStyle::Callout, QFont::Medium));
     column->addWidget(title_);
-    description_ = textLabel(ui::font(TextStyle::Caption), true);
+    description_ = wrappingText(ui::font(TextStyle::Caption));
     column->addWidget(description_);
 
     auto* bottom = new QHBoxLayout;
@@ -160,13 +160,13 @@ void TaskRow::build() {
     callerLayout->setSpacing(3);
     callerIcon_ = new QLabel;
     callerLayout->addWidget(callerIcon_);
-    callerName_ = textLabel(ui::font(TextStyle::Caption2), false);
+    callerName_ = textLabel(ui::font(TextStyle::Caption2));
     callerLayout->addWidget(callerName_);
     bottom->addWidget(caller_, 0, Qt::AlignVCenter);
-    assignee_ = textLabel(ui::font(TextStyle::Caption2), false);
+    assignee_ = textLabel(ui::font(TextStyle::Caption2));
     bottom->addWidget(assignee_, 0, Qt::AlignVCenter);
     bottom->addStretch(1);
-    updated_ = textLabel(ui::font(TextStyle::Caption2), false);
+    updated_ = textLabel(ui::font(TextStyle::Caption2));
     bottom->addWidget(updated_, 0, Qt::AlignVCenter);
     column->addLayout(bottom);
 
@@ -178,7 +178,7 @@ void TaskRow::build() {
 
 void TaskRow::applyColours() {
     const QPalette p = palette();
-    for (QLabel* label : {number_, age_, description_, callerName_, assignee_})
+    for (QWidget* label : std::initializer_list<QWidget*>{number_, age_, description_, callerName_, assignee_})
         setTextColour(label, color(NamedColor::Secondary, p));
     setTextColour(updated_, color(NamedColor::Tertiary, p));
     const int side = QFontMetrics(ui::font(TextStyle::Caption2)).height() - 2;

@@ -19,6 +19,8 @@ class QToolButton;
 
 namespace trayline::ui {
 
+class WrappingText;
+
 class TaskRow : public QWidget {
     Q_OBJECT
 
@@ -79,8 +81,8 @@ private:
     QToolButton* reassign_ = nullptr;
     QToolButton* close_ = nullptr;
     QToolButton* open_ = nullptr;
-    QLabel* title_ = nullptr;
-    QLabel* description_ = nullptr;
+    WrappingText* title_ = nullptr;
+    WrappingText* description_ = nullptr;
     QWidget* caller_ = nullptr;
     QLabel* callerIcon_ = nullptr;
     QLabel* callerName_ = nullptr;
