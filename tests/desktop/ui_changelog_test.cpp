@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QLabel>
 #include <QScrollArea>
@@ -109,6 +110,11 @@ TEST(ChangelogViewTest, BackButtonIsNamedAndEmitsDone) {
     ASSERT_NE(text, nullptr);
     EXPECT_LE(text->mapTo(&wide, QPoint(text->width(), 0)).x(), 400);
     EXPECT_GT(text->lineCount(text->width()), 3);
+    // Screen readers read it as a label.
+    const QAccessibleInterface* a11y = QAccessible::queryAccessibleInterface(text);
+    ASSERT_NE(a11y, nullptr);
+    EXPECT_EQ(a11y->role(), QAccessible::StaticText);
+    EXPECT_EQ(a11y->text(QAccessible::Name), QString(600, u'x'));
 }
 
 }  // namespace

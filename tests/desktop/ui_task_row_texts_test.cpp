@@ -8,6 +8,11 @@
 #include "ui_test_support.h"
 
 namespace trayline::ui {
+
+void PrintTo(const CopyMenuEntry& e, std::ostream* os) {
+    *os << '{' << e.title.toStdString() << ", " << e.text.left(40).toStdString() << '}';
+}
+
 namespace {
 
 using test::field;
@@ -108,29 +113,26 @@ TEST(CopyMenuTest, EntriesInOrderWithOptionalNumbersAndLink) {
     test::TempProfile profile;
     Config::setInstanceURL("https://acme.service-now.com");
     const SNTask full = test::sampleTask();
-    const auto entries = copyMenuEntries(full);
-    std::vector<QString> titles;
-    for (const auto& e : entries)
-        titles.push_back(e.title);
-    EXPECT_EQ(titles, (std::vector<QString>{"Copy REQ0030003", "Copy RITM0020002",
-                                            "Copy SCTASK0010001", "", "Copy ticket text",
-                                            "Copy description", "Copy link"}));
-    EXPECT_EQ(entries[0].text, "REQ0030003");
-    EXPECT_EQ(entries[4].text, QString::fromStdString(full.clipboardText()));
-    EXPECT_EQ(entries[5].text, "The battery swells and the lid no longer closes.");
-    EXPECT_EQ(entries[6].text, QString::fromStdString(*full.recordURL()));
+    const std::vector<CopyMenuEntry> expected{
+        {"Copy REQ0030003", "REQ0030003"},
+        {"Copy RITM0020002", "RITM0020002"},
+        {"Copy SCTASK0010001", "SCTASK0010001"},
+        {},
+        {"Copy ticket text", QString::fromStdString(full.clipboardText())},
+        {"Copy description", "The battery swells and the lid no longer closes."},
+        {"Copy link", QString::fromStdString(*full.recordURL())}};
+    EXPECT_EQ(copyMenuEntries(full), expected);
 
+    // No request numbers, no link; the description falls back to the title.
     SNTask bare;
     bare.number = field("TASK1");
     bare.shortDescription = field("Only a title");
     Config::setInstanceURL("");
-    const auto bareEntries = copyMenuEntries(bare);
-    titles.clear();
-    for (const auto& e : bareEntries)
-        titles.push_back(e.title);
-    EXPECT_EQ(titles, (std::vector<QString>{"Copy TASK1", "", "Copy ticket text",
-                                            "Copy description"}));
-    EXPECT_EQ(bareEntries[3].text, "Only a title");
+    EXPECT_EQ(copyMenuEntries(bare),
+              (std::vector<CopyMenuEntry>{{"Copy TASK1", "TASK1"},
+                                          {},
+                                          {"Copy ticket text", QString::fromStdString(bare.clipboardText())},
+                                          {"Copy description", "Only a title"}}));
 }
 
 }  // namespace

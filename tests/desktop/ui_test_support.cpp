@@ -21,31 +21,22 @@ void ensureWidgetApp() {
     QApplication::setPalette(lightPalette());
 }
 
-QPalette lightPalette() {
-    QPalette p;
-    p.setColor(QPalette::Window, QColor(0xececec));
-    p.setColor(QPalette::WindowText, QColor(0x1d1d1f));
-    p.setColor(QPalette::Base, Qt::white);
-    p.setColor(QPalette::Text, QColor(0x1d1d1f));
-    p.setColor(QPalette::Button, QColor(0xf4f4f4));
-    p.setColor(QPalette::ButtonText, QColor(0x1d1d1f));
-    p.setColor(QPalette::Highlight, QColor(0x2f6fde));
+namespace {
+
+QPalette paletteOf(QColor window, QColor text, QColor base, QColor highlight) {
+    QPalette p(text, window);  // window text and window; the rest derived, then the roles we read
+    for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        p.setColor(role, text);
+    p.setColor(QPalette::Base, base);
+    p.setColor(QPalette::Highlight, highlight);
     p.setColor(QPalette::HighlightedText, Qt::white);
     return p;
 }
 
-QPalette darkPalette() {
-    QPalette p;
-    p.setColor(QPalette::Window, QColor(0x242424));
-    p.setColor(QPalette::WindowText, QColor(0xf0f0f0));
-    p.setColor(QPalette::Base, QColor(0x1b1b1b));
-    p.setColor(QPalette::Text, QColor(0xf0f0f0));
-    p.setColor(QPalette::Button, QColor(0x333333));
-    p.setColor(QPalette::ButtonText, QColor(0xf0f0f0));
-    p.setColor(QPalette::Highlight, QColor(0x3d7dd8));
-    p.setColor(QPalette::HighlightedText, Qt::white);
-    return p;
-}
+}  // namespace
+
+QPalette lightPalette() { return paletteOf(0xececec, 0x1d1d1f, Qt::white, 0x2f6fde); }
+QPalette darkPalette() { return paletteOf(0x242424, 0xf0f0f0, 0x1b1b1b, 0x3d7dd8); }
 
 SNField field(std::string value, std::string display) { return {std::move(value), std::move(display)}; }
 SNField field(std::string both) { return {both, both}; }

@@ -44,14 +44,6 @@ void showIfText(QLabel* label, const std::optional<QString>& text) {
     label->setVisible(text.has_value());
 }
 
-QMenu* singleCopyMenu(QWidget* parent, const QString& text) {
-    auto* menu = new QMenu(parent);
-    menu->setAttribute(Qt::WA_DeleteOnClose);
-    menu->addAction(QStringLiteral("Copy ") + text, menu,
-                    [text] { CopyConfirmation::copyQuietly(text); });
-    return menu;
-}
-
 // Instance links are already percent-encoded; none when absent or not a valid URL.
 std::optional<QUrl> toUrl(const std::optional<std::string>& text) {
     if (!text)
@@ -194,6 +186,11 @@ void TaskRow::changeEvent(QEvent* event) {
         applyColours();
         applyingColours_ = false;
     }
+}
+
+void TaskRow::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    refreshTimes();
 }
 
 void TaskRow::setTask(const SNTask& task) {

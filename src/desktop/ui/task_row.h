@@ -56,6 +56,8 @@ Q_SIGNALS:
 
 protected:
     void changeEvent(QEvent* event) override;
+    // The age and updated texts advance whenever the row is shown again.
+    void showEvent(QShowEvent* event) override;
 
 private:
     void build();

@@ -18,6 +18,14 @@ constexpr double kBadgeFillOpacity = 0.18;
 
 }  // namespace
 
+QMenu* singleCopyMenu(QWidget* parent, const QString& text) {
+    auto* menu = new QMenu(parent);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->addAction(QStringLiteral("Copy ") + text, menu,
+                    [text] { CopyConfirmation::copyQuietly(text); });
+    return menu;
+}
+
 NumberChip::NumberChip(UrlOpener opener, QWidget* parent)
     : QToolButton(parent), opener_(std::move(opener)) {
     setAutoRaise(true);
@@ -56,11 +64,7 @@ void NumberChip::applyColour() {
 }
 
 void NumberChip::showMenu(const QPoint& at) {
-    QMenu menu(this);
-    const QString label = text();
-    menu.addAction(QStringLiteral("Copy ") + label, this,
-                   [label] { CopyConfirmation::copyQuietly(label); });
-    menu.exec(mapToGlobal(at));
+    singleCopyMenu(this, text())->popup(mapToGlobal(at));
 }
 
 StateBadge::StateBadge(QWidget* parent) : QWidget(parent) {

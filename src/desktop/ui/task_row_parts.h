@@ -11,9 +11,14 @@
 
 #include "desktop/ui/style.h"
 
+class QMenu;
+
 namespace trayline::ui {
 
 using UrlOpener = std::function<void(const QUrl&)>;
+
+// A one-entry menu, "Copy " + text, that copies the text; it deletes itself when closed.
+QMenu* singleCopyMenu(QWidget* parent, const QString& text);
 
 // A number in blue that opens its link (nothing when it has none); its context menu copies the
 // number.

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QGuiApplication>
@@ -12,11 +14,36 @@
 #include <QTextBoundaryFinder>
 #include <QTextLayout>
 
+#include <mutex>
+
 namespace trayline::ui {
+
+namespace {
+
+// Screen readers see the text as a static label, like a QLabel's.
+class WrappingTextAccessible : public QAccessibleWidget {
+public:
+    explicit WrappingTextAccessible(QWidget* w) : QAccessibleWidget(w, QAccessible::StaticText) {}
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Name)
+            return static_cast<const WrappingText*>(widget())->text();
+        return QAccessibleWidget::text(t);
+    }
+};
+
+QAccessibleInterface* accessibleFor(const QString& key, QObject* object) {
+    if (key == QLatin1String(WrappingText::staticMetaObject.className()) && object->isWidgetType())
+        return new WrappingTextAccessible(static_cast<QWidget*>(object));
+    return nullptr;
+}
+
+}  // namespace
 
 WrappingText::WrappingText(QWidget* parent) : WrappingText(QString(), parent) {}
 
 WrappingText::WrappingText(const QString& text, QWidget* parent) : QWidget(parent) {
+    static std::once_flag registered;
+    std::call_once(registered, [] { QAccessible::installFactory(accessibleFor); });
     QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     policy.setHeightForWidth(true);
     setSizePolicy(policy);
@@ -30,7 +57,6 @@ void WrappingText::setText(const QString& text) {
         return;
     text_ = text;
     anchor_ = cursor_ = 0;
-    setAccessibleName(text);
     updateGeometry();
     update();
 }
