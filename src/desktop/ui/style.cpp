@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QPixmap>
+#include <QPixmapCache>
 #include <QSvgRenderer>
 
 #include <mutex>
@@ -99,13 +100,13 @@ public:
 
     void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State) override {
         const qreal dpr = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
-        QImage image = render(rect.size() * dpr, mode);
-        image.setDevicePixelRatio(dpr);
-        painter->drawImage(rect, image);
+        QPixmap pixmap = render(rect.size() * dpr, mode);
+        pixmap.setDevicePixelRatio(dpr);
+        painter->drawPixmap(rect, pixmap);
     }
 
     QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State) override {
-        return QPixmap::fromImage(render(size, mode));
+        return render(size, mode);
     }
 
     QIconEngine* clone() const override { return new GlyphIconEngine(path_, tint_); }
@@ -123,22 +124,34 @@ private:
         return palette.color(QPalette::WindowText);
     }
 
-    QImage render(const QSize& size, QIcon::Mode mode) const {
+    // Rows repaint often and share their few glyphs, so each size and colour is drawn once.
+    QPixmap render(const QSize& size, QIcon::Mode mode) const {
+        const QColor colour = colourFor(mode);
+        const QString key = QStringLiteral("trayline-glyph:%1:%2x%3:%4")
+                                .arg(path_)
+                                .arg(size.width())
+                                .arg(size.height())
+                                .arg(colour.rgba());
+        QPixmap cached;
+        if (QPixmapCache::find(key, &cached))
+            return cached;
         QImage image(size, QImage::Format_ARGB32_Premultiplied);
         image.fill(Qt::transparent);
-        if (size.isEmpty())
-            return image;
-        QSvgRenderer renderer(path_);
-        QPainter p(&image);
-        p.setRenderHint(QPainter::Antialiasing);
-        QSizeF box = renderer.defaultSize();
-        box.scale(size, Qt::KeepAspectRatio);
-        renderer.render(&p, QRectF(QPointF((size.width() - box.width()) / 2,
-                                           (size.height() - box.height()) / 2),
-                                   box));
-        p.setCompositionMode(QPainter::CompositionMode_SourceIn);
-        p.fillRect(image.rect(), colourFor(mode));
-        return image;
+        if (!size.isEmpty()) {
+            QSvgRenderer renderer(path_);
+            QPainter p(&image);
+            p.setRenderHint(QPainter::Antialiasing);
+            QSizeF box = renderer.defaultSize();
+            box.scale(size, Qt::KeepAspectRatio);
+            renderer.render(&p, QRectF(QPointF((size.width() - box.width()) / 2,
+                                               (size.height() - box.height()) / 2),
+                                       box));
+            p.setCompositionMode(QPainter::CompositionMode_SourceIn);
+            p.fillRect(image.rect(), colour);
+        }
+        cached = QPixmap::fromImage(std::move(image));
+        QPixmapCache::insert(key, cached);
+        return cached;
     }
 
     QString path_;
