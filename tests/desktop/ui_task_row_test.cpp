@@ -7,6 +7,7 @@
 #include <QClipboard>
 #include <QLabel>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
@@ -223,6 +224,25 @@ TEST_F(TaskRowTest, MenusCopyWithoutConfirmationAndEmptyCopiesLeaveTheClipboardA
         EXPECT_EQ("Copy " + clipboard(), title);
     }
     EXPECT_EQ(row->copyConfirmation(), "");
+}
+
+TEST_F(TaskRowTest, TitleCanBeSelectedWithTheMouseAndCopied) {
+    auto row = makeRow(test::sampleTask());
+    WrappingText* title = nullptr;
+    for (auto* t : row->findChildren<WrappingText*>())
+        if (t->text() == "Replace laptop battery")
+            title = t;
+    ASSERT_NE(title, nullptr);
+    const int y = title->height() / 2;
+    QTest::mousePress(title, Qt::LeftButton, {}, QPoint(0, y));
+    QMouseEvent drag(QEvent::MouseMove, QPointF(title->width() - 1, y),
+                     title->mapToGlobal(QPointF(title->width() - 1, y)), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(title, &drag);
+    QTest::mouseRelease(title, Qt::LeftButton, {}, QPoint(title->width() - 1, y));
+    EXPECT_EQ(title->selectedText(), "Replace laptop battery");
+    QTest::keySequence(title, QKeySequence::Copy);
+    EXPECT_EQ(clipboard(), "Replace laptop battery");
 }
 
 TEST_F(TaskRowTest, LongTextWrapsWithinThePanelWidth) {
