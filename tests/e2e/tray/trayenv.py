@@ -113,10 +113,15 @@ class TrayEnv:
                                   stdout=subprocess.PIPE, text=True)
         assert self.watcher.stdout.readline().strip() == "watching"
 
-    def start_accessibility_bus(self):
-        env = dict(os.environ, GSETTINGS_BACKEND="memory")
-        self.spawn(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"], env=env)
+    @staticmethod
+    def start_accessibility_bus():
+        """Once per session bus: the AT-SPI client library keeps its first connection for the
+        life of the process, so the launcher outlives every TrayEnv and ends with the session."""
         bus = dbus.SessionBus()
+        if bus.name_has_owner("org.a11y.Bus"):
+            return
+        subprocess.Popen(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"],
+                         env=dict(os.environ, GSETTINGS_BACKEND="memory"))
         wait_for(lambda: bus.name_has_owner("org.a11y.Bus"), what="the accessibility bus")
 
     def app_env(self):
