@@ -37,6 +37,13 @@ TrayHost::~TrayHost() = default;
 void TrayHost::start() {
     waiting_.start();
     tryShowIcon();
+    // The first click should not pay for the native window, the first layout and loading fonts
+    // and style: do them once, while the event loop is idle after start-up (the image is dropped).
+    QTimer::singleShot(0, this, [this] {
+        placePanel();
+        panel_->winId();
+        (void)panel_->grab();
+    });
 }
 
 void TrayHost::tryShowIcon() {
