@@ -45,7 +45,7 @@ double median(std::vector<double> v) {
 // One running `trayline --mcp` with a line-oriented conversation over pipes.
 class Server {
 public:
-    explicit Server(const char* mode = "--mcp") {
+    explicit Server(const char* mode = "--mcp", std::string binary = TRAYLINE_BINARY) {
         int in[2], out[2];
         if (::pipe2(in, O_CLOEXEC) || ::pipe2(out, O_CLOEXEC))
             throw std::runtime_error("pipe");
@@ -54,10 +54,9 @@ public:
         posix_spawn_file_actions_adddup2(&actions, in[0], 0);
         posix_spawn_file_actions_adddup2(&actions, out[1], 1);
         posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        char arg0[] = TRAYLINE_BINARY;
         std::string arg1 = mode;
-        char* argv[] = {arg0, arg1.data(), nullptr};
-        if (posix_spawn(&pid_, TRAYLINE_BINARY, &actions, nullptr, argv, environ) != 0)
+        char* argv[] = {binary.data(), arg1.data(), nullptr};
+        if (posix_spawn(&pid_, binary.c_str(), &actions, nullptr, argv, environ) != 0)
             throw std::runtime_error("spawn");
         posix_spawn_file_actions_destroy(&actions);
         ::close(in[0]);
@@ -148,13 +147,20 @@ int main() {
     }
 
     // The floor under the first figure: the same executable loading its libraries and exiting at
-    // once (the tray branch, which does nothing yet).
+    // once. A copy without the tray library beside it does that: its tray branch finds nothing
+    // to load.
+    char lonely[] = "/tmp/trayline-bench-bin-XXXXXX";
+    if (!::mkdtemp(lonely))
+        throw std::runtime_error("mkdtemp");
+    const auto bare = std::filesystem::path(lonely) / "trayline";
+    std::filesystem::copy_file(TRAYLINE_BINARY, bare);
     std::vector<double> floors;
     for (int i = 0; i < 20; ++i) {
         const auto t0 = Clock::now();
-        { Server bare("--no-mcp"); }
+        { Server floor("--no-mcp", bare.string()); }
         floors.push_back(ms(Clock::now() - t0));
     }
+    std::filesystem::remove_all(lonely);
 
     Server server;
     server.ask(kInitialize);

@@ -28,6 +28,7 @@
 #include "core/platform/time.h"
 #include "core/settings/config.h"
 #include "bench_profile.h"
+#include "bench_tasks.h"
 #include "demo_instance.h"
 #include "desktop/models/app_model.h"
 
@@ -51,21 +52,6 @@ double residentMiB() {
         if (line.starts_with("VmRSS:"))
             return std::stod(line.substr(6)) / 1024.0;
     return 0;
-}
-
-// Enough tasks that each of the four lists reaches its 100-row limit.
-void fillLists(demo::DemoInstance& instance) {
-    const auto now = system_clock::now();
-    const year_month_day today{floor<days>(now)};
-    const auto lastMonth = sys_days{year_month_day{today.year() / today.month() / 1} - months{1}} + days{9};
-    for (int i = 0; i < 100; ++i) {
-        const auto stamp = formatUtc(now - minutes(i));
-        instance.insertTask({{"short_description", "Queued " + std::to_string(i)}, {"opened_at", stamp}});
-        instance.insertTask({{"short_description", "Mine " + std::to_string(i)},
-                             {"assigned_to", demo::kDemoUserSysId}, {"opened_at", stamp}});
-        instance.insertTask({{"state", "5"}, {"closed_at", formatUtc(floor<days>(now) + seconds(i))}});
-        instance.insertTask({{"state", "5"}, {"closed_at", formatUtc(lastMonth + seconds(i))}});
-    }
 }
 
 // The profile's keychain, answering each call after a second, like a keyring behind its unlock prompt.
@@ -114,7 +100,7 @@ int main(int argc, char** argv) {
     demo::DemoInstance instance;
     instance.start();
     bench::BenchProfile::signIn(instance);
-    fillLists(instance);
+    bench::fillLists(instance);
 
     const double before = residentMiB();
     AppModel::Options options;

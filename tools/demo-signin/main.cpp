@@ -1,5 +1,6 @@
 // trayline-demo-signin: saves instance settings into the current profile and signs in through the
-// real browser flow, so `trayline --mcp` can be used without the tray app. Used by scripts/mcp-demo.
+// real browser flow, so `trayline --mcp` can be used without the tray app. Used by scripts/mcp-demo;
+// scripts/demo saves the settings only (--no-sign-in), so the tray app starts at its sign-in prompt.
 
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +16,7 @@ namespace {
 int usage() {
     std::fprintf(stderr,
                  "Usage: trayline-demo-signin --instance URL --client-id ID --client-secret SECRET\n"
+                 "                            [--group SYS_ID] [--no-sign-in]\n"
                  "Saves the settings in $XDG_CONFIG_HOME/com.brindle.trayline and signs in.\n");
     return 2;
 }
@@ -22,15 +24,25 @@ int usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string instance, clientID, clientSecret;
-    for (int i = 1; i + 1 < argc; i += 2) {
+    std::string instance, clientID, clientSecret, group;
+    bool signIn = true;
+    for (int i = 1; i < argc; i += 2) {
         const std::string flag = argv[i];
+        if (flag == "--no-sign-in") {
+            signIn = false;
+            --i;
+            continue;
+        }
+        if (i + 1 >= argc)
+            return usage();
         if (flag == "--instance")
             instance = argv[i + 1];
         else if (flag == "--client-id")
             clientID = argv[i + 1];
         else if (flag == "--client-secret")
             clientSecret = argv[i + 1];
+        else if (flag == "--group")
+            group = argv[i + 1];
         else
             return usage();
     }
@@ -41,6 +53,10 @@ int main(int argc, char** argv) {
         trayline::Config::setInstanceURL(instance);
         trayline::Config::setClientID(clientID);
         trayline::Config::setClientSecret(clientSecret);
+        if (!group.empty())
+            trayline::Config::setGroupSysID(group);
+        if (!signIn)
+            return 0;
 
         const bool hasDisplay = std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY");
         trayline::SignInFlow flow({[hasDisplay](const std::string& url) {

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "core/auth/callback_request.h"
+#include "core/platform/unique_fd.h"
 
 namespace trayline {
 
@@ -31,29 +32,6 @@ constexpr std::size_t readChunk = 8192;         // most bytes taken per receive
 constexpr std::size_t largestExtended = 16384;  // a buffer this large may still grow
 constexpr std::size_t maxConnections = 64;      // beyond this the oldest unanswered one is dropped
 constexpr auto replyGrace = std::chrono::seconds(2);
-
-class UniqueFd {
-public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept {
-        if (this != &other)
-            reset(std::exchange(other.fd_, -1));
-        return *this;
-    }
-    ~UniqueFd() { reset(); }
-    int get() const noexcept { return fd_; }
-    explicit operator bool() const noexcept { return fd_ >= 0; }
-    void reset(int fd = -1) noexcept {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = fd;
-    }
-
-private:
-    int fd_ = -1;
-};
 
 [[noreturn]] void throwErrno(int error, const std::string& what) {
     throw std::system_error(error, std::system_category(), what);

@@ -1,0 +1,110 @@
+#include "desktop/app/trayline_app.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include <QApplication>
+#include <QTimer>
+
+#include "core/settings/app_info.h"
+#include "desktop/app/counts_icon.h"
+#include "desktop/app/placeholder_content.h"
+#include "desktop/platform/single_instance.h"
+
+namespace trayline {
+
+namespace {
+
+const char* const kNoTrayMessage =
+    "Trayline cannot show its icon: this desktop has no system tray. On GNOME, turn on an "
+    "AppIndicator/StatusNotifier extension (Debian: gnome-shell-extension-appindicator), then start "
+    "Trayline again.";
+
+QWidget* placeholder(AppModel& model, AuthManager&, Updater&) { return new PlaceholderContent(model); }
+
+QImage countsIcon(const AppModel& model) {
+    return renderCountsIcon(static_cast<int>(model.myTasks().size()), model.unassignedCount(),
+                            model.auth()->isSignedIn());
+}
+
+}  // namespace
+
+AppModel::Options TraylineApp::withNotifier(AppModel::Options options, Notifier* notifier) {
+    options.notifier = notifier;
+    return options;
+}
+
+TraylineApp::TraylineApp(Options options, QObject* parent)
+    : QObject(parent),
+      options_(std::move(options)),
+      notifier_(options_.bus, options_.hasApplicationIdentity),
+      model_(withNotifier(options_.model, &notifier_)),
+      updater_(options_.updater),
+      tray_(nullptr, options_.tray) {
+    if (!options_.makeContent)
+        options_.makeContent = placeholder;
+    if (!options_.renderIcon)
+        options_.renderIcon = countsIcon;
+    tray_.setContent(options_.makeContent(model_, *model_.auth(), updater_));
+    for (auto signal : {&AppModel::myTasksChanged, &AppModel::groupTasksChanged, &AppModel::doneThisMonthChanged,
+                        &AppModel::doneLastMonthChanged, &AppModel::membersChanged, &AppModel::lastRefreshChanged,
+                        &AppModel::errorMessageChanged, &AppModel::isRefreshingChanged})
+        connect(&model_, signal, this, &TraylineApp::rebuildIcon);
+    connect(model_.auth(), &AuthManager::isSignedInChanged, this, &TraylineApp::rebuildIcon);
+    connect(&tray_, &TrayHost::trayUnavailable, this, &TraylineApp::reportMissingTray);
+    rebuildIcon();
+}
+
+void TraylineApp::start() {
+    if (options_.hasApplicationIdentity)
+        notifier_.requestPermission();
+    tray_.start();
+    // The panel content exists from launch, so its start-up task (the update schedule) runs now:
+    // never later than the first time the panel shows.
+    updater_.start();
+}
+
+void TraylineApp::rebuildIcon() { tray_.setIcon(options_.renderIcon(model_)); }
+
+void TraylineApp::reportMissingTray() {
+    std::fprintf(stderr, "trayline: %s\n", kNoTrayMessage);
+    notifier_.send(QStringLiteral("Trayline has no tray icon"), QString::fromUtf8(kNoTrayMessage),
+                   QStringLiteral("no-tray"));
+    Q_EMIT cannotShowIcon();
+}
+
+int runTrayApplication(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Trayline"));
+    QApplication::setDesktopFileName(QString::fromLatin1(AppInfo::kBundleIdentifier));
+    QApplication::setApplicationVersion(QString::fromStdString(AppInfo::version()));
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    SingleInstance instance(SingleInstance::defaultDirectory());
+    try {
+        if (instance.claim() == SingleInstance::Role::Secondary) {
+            if (instance.askPrimaryToShow(std::chrono::seconds(5)))
+                return 0;
+            std::fprintf(stderr, "trayline: Trayline is already running but does not answer at %s.\n",
+                         instance.socketPath().c_str());
+            return 1;
+        }
+    } catch (const std::exception& e) {  // run anyway; only the second-start shortcut is lost
+        std::fprintf(stderr, "trayline: %s\n", e.what());
+    }
+
+    TraylineApp tray({});
+    QObject::connect(&instance, &SingleInstance::showRequested, &tray.tray(), &TrayHost::showPanel);
+    QObject::connect(&tray, &TraylineApp::cannotShowIcon, &app, [] {
+        // A moment for the notification to leave before the process ends.
+        QTimer::singleShot(1000, qApp, [] { QCoreApplication::exit(1); });
+    });
+    tray.start();
+    const int status = QApplication::exec();
+    // Workers may be blocked in requests that nothing can interrupt; waiting for them (or running
+    // destructors that would) could hold up the quit. Everything written is already on disk.
+    std::fflush(nullptr);
+    std::_Exit(status);
+}
+
+}  // namespace trayline

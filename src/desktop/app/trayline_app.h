@@ -1,0 +1,71 @@
+#pragma once
+
+// The tray application's composition: one queue model (which owns the sign-in state and starts
+// polling when it is built), one updater, the notification poster, and the tray item with its
+// panel. The panel content and the item's image come from the two seams in Options, so the views
+// can be swapped without touching the wiring.
+
+#include <functional>
+
+#include <QDBusConnection>
+#include <QImage>
+#include <QObject>
+
+#include "desktop/models/app_model.h"
+#include "desktop/models/updater.h"
+#include "desktop/platform/dbus_notifier.h"
+#include "desktop/platform/tray_host.h"
+
+class QWidget;
+
+namespace trayline {
+
+class TraylineApp : public QObject {
+    Q_OBJECT
+public:
+    // The panel content for the model, its sign-in state and the updater (owned by the panel).
+    using ContentFactory = std::function<QWidget*(AppModel&, AuthManager&, Updater&)>;
+    // The tray item's image for the model's current state; rebuilt on every change.
+    using IconRenderer = std::function<QImage(const AppModel&)>;
+
+    struct Options {
+        ContentFactory makeContent;  // none: a plain summary with Sign In and Quit
+        IconRenderer renderIcon;     // none: the two counts as bubbles
+        TrayHost::Options tray;
+        AppModel::Options model;  // its notifier is replaced by the app's own
+        Updater::Options updater;
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        bool hasApplicationIdentity = DBusNotifier::applicationIdentityPresent();
+    };
+
+    explicit TraylineApp(Options options, QObject* parent = nullptr);
+
+    // Asks for notification permission (when the app has an identity), shows the tray item and
+    // starts the update schedule.
+    void start();
+
+    AppModel& model() { return model_; }
+    Updater& updater() { return updater_; }
+    TrayHost& tray() { return tray_; }
+
+Q_SIGNALS:
+    // No tray appeared in time; the user has been told on stderr (and by notification).
+    void cannotShowIcon();
+
+private:
+    static AppModel::Options withNotifier(AppModel::Options options, Notifier* notifier);
+    void rebuildIcon();
+    void reportMissingTray();
+
+    Options options_;
+    DBusNotifier notifier_;
+    AppModel model_;
+    Updater updater_;
+    TrayHost tray_;
+};
+
+// The whole tray process: single-instance check, QApplication, TraylineApp, event loop. Returns
+// only for a second instance or a start-up failure; a normal quit ends the process at once.
+int runTrayApplication(int argc, char** argv);
+
+}  // namespace trayline
