@@ -81,6 +81,16 @@ void TraylineApp::reportMissingTray() {
 
 int runTrayApplication(int argc, char** argv) {
     const std::vector<char*> originalArguments(argv, argv + argc + 1);  // Qt removes its own
+    const auto set = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value && *value;
+    };
+    if (!set("DISPLAY") && !set("WAYLAND_DISPLAY") && !set("QT_QPA_PLATFORM")) {
+        std::fputs("trayline: the tray application needs a graphical session, and DISPLAY and "
+                   "WAYLAND_DISPLAY are empty. \"trayline --mcp\" runs the MCP server without one.\n",
+                   stderr);
+        return 1;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Trayline"));
     QApplication::setDesktopFileName(QString::fromLatin1(AppInfo::kBundleIdentifier));
