@@ -112,6 +112,17 @@ TEST_F(TrayHostTest, LosingFocusClosesThePanelAndTheClickThatTookItDoesNotReopen
     EXPECT_FALSE(host.isPanelVisible());
 }
 
+TEST_F(TrayHostTest, ADialogOpenedFromThePanelKeepsItOpen) {
+    host.showPanel();
+    ASSERT_TRUE(test::spinUntil([&] { return QApplication::activeWindow() == host.panel(); }, 5000));
+    QWidget dialog(host.panel(), Qt::Dialog);
+    dialog.show();
+    dialog.activateWindow();
+    ASSERT_TRUE(test::spinUntil([&] { return QApplication::activeWindow() == &dialog; }, 5000));
+    QTest::qWait(20);
+    EXPECT_TRUE(host.isPanelVisible());
+}
+
 TEST_F(TrayHostTest, WithoutATraySaysSoOnceAfterWaiting) {
     ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable());  // offscreen has none
     QSignalSpy unavailable(&host, &TrayHost::trayUnavailable);

@@ -111,6 +111,16 @@ TEST(TrayLibrary, MissingLibraryIsAClearErrorNotACrash) {
 }
 
 #ifdef TRAYLINE_TRAY_LIBRARY
+TEST(TrayLibrary, WithoutAGraphicalSessionSaysSoAndPointsToTheMcpServer) {
+    test::TempProfile scratch;
+    // A bare name removes the variable (glibc putenv).
+    const ProcessRun run = runToEnd({TRAYLINE_BINARY}, {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM",
+                                                        "XDG_RUNTIME_DIR=" + scratch.root().string()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("needs a graphical session"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("trayline --mcp"), std::string::npos) << run.err;
+}
+
 // The bundle layout: Contents/bin/trayline loads Contents/lib/libtrayline-tray.so. A platform
 // plugin that does not exist stops the toolkit right after the library is in, with its own message.
 TEST(TrayLibrary, BundleExecutableLoadsTheLibraryFromContentsLib) {

@@ -1,11 +1,17 @@
 #include "desktop/app/trayline_app.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <vector>
 
 #include <QApplication>
 #include <QTimer>
 
+#include "core/platform/paths.h"
 #include "core/settings/app_info.h"
 #include "desktop/app/counts_icon.h"
 #include "desktop/app/placeholder_content.h"
@@ -74,6 +80,17 @@ void TraylineApp::reportMissingTray() {
 }
 
 int runTrayApplication(int argc, char** argv) {
+    const std::vector<char*> originalArguments(argv, argv + argc + 1);  // Qt removes its own
+    const auto set = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value && *value;
+    };
+    if (!set("DISPLAY") && !set("WAYLAND_DISPLAY") && !set("QT_QPA_PLATFORM")) {
+        std::fputs("trayline: the tray application needs a graphical session, and DISPLAY and "
+                   "WAYLAND_DISPLAY are empty. \"trayline --mcp\" runs the MCP server without one.\n",
+                   stderr);
+        return 1;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Trayline"));
     QApplication::setDesktopFileName(QString::fromLatin1(AppInfo::kBundleIdentifier));
@@ -99,8 +116,19 @@ int runTrayApplication(int argc, char** argv) {
         // A moment for the notification to leave before the process ends.
         QTimer::singleShot(1000, qApp, [] { QCoreApplication::exit(1); });
     });
+    bool restart = false;
+    QObject::connect(&tray.tray(), &TrayHost::trayAppearedLate, &app, [&restart] {
+        restart = true;
+        QCoreApplication::quit();
+    });
     tray.start();
     const int status = QApplication::exec();
+    if (restart) {
+        // Descriptors are close-on-exec, so the lock is free for the new process.
+        const auto self = paths::executablePath();
+        ::execv(self.c_str(), originalArguments.data());
+        std::fprintf(stderr, "trayline: cannot restart to show the tray icon: %s\n", std::strerror(errno));
+    }
     // Workers may be blocked in requests that nothing can interrupt; waiting for them (or running
     // destructors that would) could hold up the quit. Everything written is already on disk.
     std::fflush(nullptr);

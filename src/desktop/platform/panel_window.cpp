@@ -1,7 +1,9 @@
 #include "desktop/platform/panel_window.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QKeyEvent>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace trayline {
@@ -21,9 +23,22 @@ void PanelWindow::setContent(QWidget* content) {
 }
 
 bool PanelWindow::event(QEvent* event) {
-    if (event->type() == QEvent::WindowDeactivate && isVisible())
-        dismiss();
+    if (event->type() == QEvent::WindowDeactivate && isVisible()) {
+        // Decided once activation has settled: a dialog opened from the panel takes the focus
+        // without the panel losing it to another application.
+        QTimer::singleShot(0, this, [this] {
+            if (isVisible() && !ownsWindow(QApplication::activeWindow()))
+                dismiss();
+        });
+    }
     return QWidget::event(event);
+}
+
+bool PanelWindow::ownsWindow(const QWidget* window) const {
+    for (const QWidget* w = window; w; w = w->parentWidget())
+        if (w == this)
+            return true;
+    return false;
 }
 
 void PanelWindow::keyPressEvent(QKeyEvent* event) {

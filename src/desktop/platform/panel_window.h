@@ -24,6 +24,8 @@ protected:
 
 private:
     void dismiss();
+    // The panel itself, or a window (a dialog) opened from it.
+    bool ownsWindow(const QWidget* window) const;
     QWidget* content_ = nullptr;
 };
 

@@ -1,6 +1,11 @@
 #include "desktop/platform/tray_host.h"
 
 #include <QCursor>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDBusVariant>
 #include <QGuiApplication>
 #include <QPixmap>
 #include <QScreen>
@@ -52,6 +57,7 @@ void TrayHost::tryShowIcon() {
         icon_->show();
         return;
     }
+    checkWatcher();
     if (waiting_.elapsed() >= options_.trayWait.count()) {
         retry_->stop();
         Q_EMIT trayUnavailable();
@@ -59,6 +65,33 @@ void TrayHost::tryShowIcon() {
     }
     if (!retry_->isActive())
         retry_->start();
+}
+
+void TrayHost::checkWatcher() {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (watcherAsked_ || !bus.isConnected())
+        return;
+    auto call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.kde.StatusNotifierWatcher"), QStringLiteral("/StatusNotifierWatcher"),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    call << QStringLiteral("org.kde.StatusNotifierWatcher") << QStringLiteral("IsStatusNotifierHostRegistered");
+    watcherAsked_ = true;
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* reply) {
+        reply->deleteLater();
+        watcherAsked_ = false;
+        const QDBusPendingReply<QDBusVariant> answer = *reply;
+        if (answer.isError() || !answer.value().variant().toBool()) {
+            watcherWasMissing_ = true;
+            return;
+        }
+        // Only a watcher that was missing before can be one the toolkit has not seen; restarting
+        // for any other reason could never end.
+        if (!watcherWasMissing_ || icon_->isVisible() || !retry_->isActive())
+            return;
+        retry_->stop();
+        Q_EMIT trayAppearedLate();
+    });
 }
 
 void TrayHost::setIcon(const QImage& image) { icon_->setIcon(QIcon(QPixmap::fromImage(image))); }

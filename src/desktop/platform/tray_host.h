@@ -4,6 +4,10 @@
 // a second click closes it. When the desktop has no tray yet (the panel or its tray extension may
 // start after us at login) the item is shown as soon as one appears; if none appears within the
 // wait, trayUnavailable() says so once, so the app never runs where nobody can see it.
+//
+// The toolkit decides once per process whether a StatusNotifier tray exists. When one appears
+// after that (the usual race at login on Wayland), trayAppearedLate() asks for a restart: only a
+// new process can use it.
 
 #include <chrono>
 #include <memory>
@@ -49,9 +53,11 @@ public:
 Q_SIGNALS:
     void panelShown();
     void trayUnavailable();
+    void trayAppearedLate();
 
 private:
     void tryShowIcon();
+    void checkWatcher();
     void onActivated(QSystemTrayIcon::ActivationReason reason);
     void placePanel();
 
@@ -61,6 +67,8 @@ private:
     QTimer* retry_;
     QElapsedTimer waiting_;
     QElapsedTimer sinceDismissed_;
+    bool watcherAsked_ = false;       // a check of the StatusNotifier watcher is on its way
+    bool watcherWasMissing_ = false;  // a check found no watcher with a host
 };
 
 }  // namespace trayline

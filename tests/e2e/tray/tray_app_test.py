@@ -7,6 +7,7 @@ Run inside `dbus-run-session -- xvfb-run -a`, with TRAYLINE_BINARY and TRAYLINE_
 import os
 import subprocess
 import sys
+import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -48,6 +49,7 @@ def open_panel(env, item):
 
 class OnPrivateDesktop:
     latency_ms = 2500  # the first refresh ends well after the item appears
+    tray_after_app = False  # the tray (its watcher) starts only once the app runs
 
     def setUp(self):
         self.env = TrayEnv()
@@ -56,9 +58,14 @@ class OnPrivateDesktop:
         env.start_instance()
         env.seed_signed_in_profile()
         env.control("latency", ms=self.latency_ms)
-        env.start_watcher()
         env.start_accessibility_bus()
+        if not self.tray_after_app:
+            env.start_watcher()
         self.app = env.start_app()
+        if self.tray_after_app:
+            env.wait_until_listening()
+            time.sleep(1)  # the app has looked for a tray and found none
+            env.start_watcher()
         self.service, self.path = env.wait_for_item()
         self.item = env.item(self.service, self.path)
 
@@ -101,6 +108,15 @@ class QuitDuringRefresh(OnPrivateDesktop, unittest.TestCase):
         quit_button.queryAction().doAction(0)
         # Far less than the answers it would otherwise wait for.
         self.assertEqual(self.app.wait(timeout=15), 0, self.output())
+
+
+class TrayAppearingLater(OnPrivateDesktop, unittest.TestCase):
+    tray_after_app = True
+
+    def test_item_appears_once_the_tray_does(self):
+        # setUp has waited for the item; the same process (restarted in place) shows it.
+        self.assertIsNone(self.app.poll(), self.output())
+        open_panel(self.env, self.item)
 
 
 if __name__ == "__main__":

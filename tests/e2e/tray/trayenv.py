@@ -2,8 +2,10 @@
 instance, a stand-in tray (StatusNotifierWatcher) and the accessibility bus, all inside the
 session bus and X server the caller runs in (dbus-run-session + xvfb-run)."""
 
+import glob
 import json
 import os
+import select
 import shutil
 import subprocess
 import tempfile
@@ -120,8 +122,9 @@ class TrayEnv:
         bus = dbus.SessionBus()
         if bus.name_has_owner("org.a11y.Bus"):
             return
-        subprocess.Popen(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"],
-                         env=dict(os.environ, GSETTINGS_BACKEND="memory"))
+        TrayEnv.accessibility_launcher = subprocess.Popen(
+            ["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"],
+            env=dict(os.environ, GSETTINGS_BACKEND="memory"))
         wait_for(lambda: bus.name_has_owner("org.a11y.Bus"), what="the accessibility bus")
 
     def app_env(self):
@@ -134,12 +137,19 @@ class TrayEnv:
         return self.spawn([os.environ["TRAYLINE_BINARY"]], env=self.app_env(),
                           stdout=self.app_log, stderr=subprocess.STDOUT)
 
+    def wait_until_listening(self):
+        """Until the app has started far enough to accept a second start."""
+        wait_for(lambda: glob.glob(os.path.join(self.runtime, "trayline-*", "instance.sock")),
+                 what="the app to start")
+
     def app_output(self):
         self.app_log.seek(0)
         return self.app_log.read()
 
     def wait_for_item(self, timeout=30.0):
         """The (service, path) of the first item registered with the watcher."""
+        ready, _, _ = select.select([self.watcher.stdout], [], [], timeout)
+        assert ready, f"no item registered within {timeout} s; app: {self.app_output()}"
         line = self.watcher.stdout.readline().split()
         assert line[:1] == ["registered"], f"watcher said {line}; app: {self.app_output()}"
         return line[1], line[2]
