@@ -16,6 +16,7 @@ namespace trayline::ui {
 // Relative text sizes, largest first; Callout and Body are the desktop's body size.
 enum class TextStyle { Title3, Headline, Subheadline, Body, Callout, Caption, Caption2 };
 
+// Headlines are at least semibold, as a headline is set apart by weight.
 QFont font(TextStyle style, QFont::Weight weight = QFont::Normal, bool monospaced = false);
 
 // The first installed family with rounded letterforms, or empty when none is installed.

@@ -191,6 +191,7 @@ void TaskRow::changeEvent(QEvent* event) {
 void TaskRow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     refreshTimes();
+    applyColours();  // the caller glyph at the screen's pixel ratio, known only once shown
 }
 
 void TaskRow::setTask(const SNTask& task) {
