@@ -1,0 +1,100 @@
+#include "ui_test_support.h"
+
+#include <algorithm>
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QStyleFactory>
+
+namespace trayline::test {
+
+void ensureWidgetApp() {
+    if (QApplication::instance())
+        return;
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int argc = 1;
+    static char name[] = "trayline-ui-test";
+    static char* argv[] = {name, nullptr};
+    new QApplication(argc, argv);  // lives until the process ends
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QApplication::setPalette(lightPalette());
+}
+
+QPalette lightPalette() {
+    QPalette p;
+    p.setColor(QPalette::Window, QColor(0xececec));
+    p.setColor(QPalette::WindowText, QColor(0x1d1d1f));
+    p.setColor(QPalette::Base, Qt::white);
+    p.setColor(QPalette::Text, QColor(0x1d1d1f));
+    p.setColor(QPalette::Button, QColor(0xf4f4f4));
+    p.setColor(QPalette::ButtonText, QColor(0x1d1d1f));
+    p.setColor(QPalette::Highlight, QColor(0x2f6fde));
+    p.setColor(QPalette::HighlightedText, Qt::white);
+    return p;
+}
+
+QPalette darkPalette() {
+    QPalette p;
+    p.setColor(QPalette::Window, QColor(0x242424));
+    p.setColor(QPalette::WindowText, QColor(0xf0f0f0));
+    p.setColor(QPalette::Base, QColor(0x1b1b1b));
+    p.setColor(QPalette::Text, QColor(0xf0f0f0));
+    p.setColor(QPalette::Button, QColor(0x333333));
+    p.setColor(QPalette::ButtonText, QColor(0xf0f0f0));
+    p.setColor(QPalette::Highlight, QColor(0x3d7dd8));
+    p.setColor(QPalette::HighlightedText, Qt::white);
+    return p;
+}
+
+SNField field(std::string value, std::string display) { return {std::move(value), std::move(display)}; }
+SNField field(std::string both) { return {both, both}; }
+
+SNTask sampleTask() {
+    SNTask t;
+    t.sysID = field("0123456789abcdef0123456789abcdef");
+    t.number = field("SCTASK0010001");
+    t.requestItem = field("11111111111111111111111111111111", "RITM0020002");
+    t.request = field("22222222222222222222222222222222", "REQ0030003");
+    t.shortDescription = field("Replace laptop battery");
+    t.taskDescription = field("The battery swells and the lid no longer closes.");
+    t.caller = field("33333333333333333333333333333333", "Ada Lovelace");
+    t.state = field("2", "Work in Progress");
+    t.assignedTo = field("44444444444444444444444444444444", "Grace Hopper");
+    t.reqOpenedAt = field("2026-03-01 09:30:00");
+    t.updatedOn = field("2026-03-04 11:00:00");
+    return t;
+}
+
+ui::CopyConfirmation::Scheduler ManualClock::scheduler() {
+    return [this](std::chrono::milliseconds delay, std::function<void()> run) {
+        pending_.push_back({now_ + delay.count(), std::move(run)});
+    };
+}
+
+void ManualClock::advanceTo(long long ms) {
+    for (;;) {
+        auto next = std::min_element(pending_.begin(), pending_.end(),
+                                     [](const Pending& a, const Pending& b) { return a.due < b.due; });
+        if (next == pending_.end() || next->due > ms)
+            break;
+        now_ = next->due;
+        auto run = std::move(next->run);
+        pending_.erase(next);
+        run();
+    }
+    now_ = ms;
+}
+
+namespace {
+
+class WidgetEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override { ensureWidgetApp(); }
+};
+
+const auto* const kWidgetEnvironment = ::testing::AddGlobalTestEnvironment(new WidgetEnvironment);
+
+}  // namespace
+
+}  // namespace trayline::test
