@@ -136,6 +136,7 @@ void AssignView::loadGroupMembers() {
         } catch (...) {
             setError(errorText(std::current_exception()));
         }
+        Q_EMIT lookupAnswered();
     });
 }
 
@@ -161,6 +162,7 @@ void AssignView::search(const QString& text) {
         } catch (...) {
             setError(errorText(std::current_exception()));
         }
+        Q_EMIT lookupAnswered();
     });
 }
 
@@ -226,18 +228,17 @@ void AssignView::updateConfirm() {
 }
 
 bool AssignView::eventFilter(QObject* watched, QEvent* event) {
-    // Space picks the focused row, as a click does.
-    if (watched == list_ && event->type() == QEvent::KeyPress &&
-        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Space && list_->currentItem()) {
-        pick(list_->currentItem());
-        return true;
+    // Space or Return picks the focused row, as a click does; assigning takes a second, deliberate
+    // Return outside the list.
+    if (watched == list_ && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter) {
+            if (list_->currentItem())
+                pick(list_->currentItem());
+            return true;
+        }
     }
     return Sheet::eventFilter(watched, event);
-}
-
-bool AssignView::keepsReturn(QWidget* focused) const {
-    // Return on a row picks that person; assigning takes a second, deliberate Return elsewhere.
-    return focused == list_;
 }
 
 }  // namespace trayline

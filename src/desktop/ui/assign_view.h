@@ -44,10 +44,13 @@ public:
     QPushButton* confirmButton() const { return confirm_; }
     QPushButton* cancelButton() const { return cancel_; }
 
+Q_SIGNALS:
+    // A member list or search answer has arrived (applied, kept out of a search, or failed).
+    void lookupAnswered();
+
 protected:
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
-    bool keepsReturn(QWidget* focused) const override;
 
 private:
     void loadGroupMembers();

@@ -84,7 +84,6 @@ void CloseView::updateConfirm() {
     confirm_->setEnabled(!working_ && !editor_->toPlainText().trimmed().isEmpty());
 }
 
-bool CloseView::keepsReturn(QWidget* focused) const { return focused == editor_; }
 
 bool CloseView::eventFilter(QObject* watched, QEvent* event) {
     // In the editor Return starts a new line; Ctrl+Return confirms, Escape cancels.

@@ -28,7 +28,6 @@ public:
     QPushButton* cancelButton() const { return cancel_; }
 
 protected:
-    bool keepsReturn(QWidget* focused) const override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:

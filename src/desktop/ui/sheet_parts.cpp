@@ -51,12 +51,10 @@ void Sheet::setKeys(QAbstractButton* confirm, QAbstractButton* cancel) {
     cancel_ = cancel;
 }
 
-bool Sheet::keepsReturn(QWidget*) const { return false; }
-
 void Sheet::keyPressEvent(QKeyEvent* event) {
     const int key = event->key();
     if ((key == Qt::Key_Return || key == Qt::Key_Enter) && confirm_) {
-        if (!keepsReturn(focusWidget()) && confirm_->isEnabled() && confirm_->isVisible())
+        if (confirm_->isEnabled() && confirm_->isVisible())
             confirm_->click();
         event->accept();
         return;

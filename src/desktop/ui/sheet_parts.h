@@ -46,8 +46,6 @@ protected:
     // presses `cancel`.
     void setKeys(QAbstractButton* confirm, QAbstractButton* cancel);
     void keyPressEvent(QKeyEvent* event) override;
-    // Whether Return pressed in the focused widget should stay there instead (default: never).
-    virtual bool keepsReturn(QWidget* focused) const;
 
 private:
     QAbstractButton* confirm_ = nullptr;
