@@ -24,6 +24,7 @@
 #include "desktop/platform/login_item.h"
 #include "desktop/ui/settings_mcp_group.h"
 #include "desktop/ui/settings_view.h"
+#include "desktop/ui/wrapping_text.h"
 #include "sheet_test_support.h"
 
 namespace trayline {
@@ -220,6 +221,10 @@ TEST_F(SettingsTest, SnippetsShowTheRegistrationForThisExecutable) {
     EXPECT_EQ(group->snippet("command"),
               "claude mcp add servicenow -s project -- /opt/Trayline.app/Contents/bin/trayline --mcp");
     EXPECT_EQ(group->snippet("json").toStdString(), mcp::registrationJson("/opt/Trayline.app/Contents/bin/trayline"));
+    // Shown as the ten lines it is, not run together.
+    auto* json = named<ui::WrappingText>(view.get(), group->snippet("json"));
+    ASSERT_TRUE(json);
+    EXPECT_EQ(json->lineCount(700), 10);
 }
 
 struct CopyStep {

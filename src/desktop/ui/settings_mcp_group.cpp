@@ -25,7 +25,6 @@ SettingsMcpGroup::SettingsMcpGroup(const QString& executable, DelayedCall delay,
     toggle_->setText(title);
     toggle_->setAccessibleName(title);
     toggle_->setFont(ui::font(TextStyle::Callout));
-    toggle_->setCheckable(true);
     toggle_->setAutoRaise(true);
     toggle_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     toggle_->setArrowType(Qt::RightArrow);
@@ -55,7 +54,7 @@ SettingsMcpGroup::SettingsMcpGroup(const QString& executable, DelayedCall delay,
     tools_ = addHelp(column, QString(), TextStyle::Caption);
     outer->addWidget(content_);
 
-    connect(toggle_, &QToolButton::toggled, this, &SettingsMcpGroup::setExpanded);
+    connect(toggle_, &QToolButton::clicked, this, [this] { setExpanded(!isExpanded()); });
     connect(copied_, &CopyConfirmation::shownChanged, this, &SettingsMcpGroup::showCopied);
     setExpanded(false);
     setStoredAllowWrites(false);
@@ -92,7 +91,7 @@ void SettingsMcpGroup::showCopied(const QString& id) {
 bool SettingsMcpGroup::isExpanded() const { return !content_->isHidden(); }
 
 void SettingsMcpGroup::setExpanded(bool expanded) {
-    toggle_->setChecked(expanded);
+    toggle_->setAccessibleDescription(expanded ? QStringLiteral("expanded") : QStringLiteral("collapsed"));
     toggle_->setArrowType(expanded ? Qt::DownArrow : Qt::RightArrow);
     content_->setVisible(expanded);
 }
