@@ -208,8 +208,12 @@ TEST_F(AssignTest, KeyboardAloneReachesEveryControlInOrder) {
     EXPECT_EQ(view->selected()->name, "Jordan Lee");
     EXPECT_FALSE(view->isWorking());
     QSignalSpy done(view.get(), &AssignView::done);
-    QTest::keyClick(view->resultList(), Qt::Key_Escape);
+    view->cancelButton()->setFocus();
+    QTest::keyClick(view->cancelButton(), Qt::Key_Return);  // Return on Cancel cancels
     EXPECT_EQ(done.count(), 1);
+    EXPECT_FALSE(view->isWorking());
+    QTest::keyClick(view->resultList(), Qt::Key_Escape);
+    EXPECT_EQ(done.count(), 2);
 }
 
 class CloseTest : public test::SheetTest, public ::testing::Test {

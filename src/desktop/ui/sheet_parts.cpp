@@ -54,8 +54,15 @@ void Sheet::setKeys(QAbstractButton* confirm, QAbstractButton* cancel) {
 void Sheet::keyPressEvent(QKeyEvent* event) {
     const int key = event->key();
     if ((key == Qt::Key_Return || key == Qt::Key_Enter) && confirm_) {
-        if (confirm_->isEnabled() && confirm_->isVisible())
+        // A focused push button (Cancel, Back, Copy) does its own action: Return there must not
+        // assign, close or save behind the user's back.
+        auto* focused = qobject_cast<QAbstractButton*>(focusWidget());
+        if (focused && !focused->isCheckable() && focused != confirm_) {
+            if (focused->isEnabled())
+                focused->click();
+        } else if (confirm_->isEnabled() && confirm_->isVisible()) {
             confirm_->click();
+        }
         event->accept();
         return;
     }

@@ -42,8 +42,8 @@ protected:
     // The bottom row: flexible space, "Cancel" (ends the sheet) and the confirm button, which is the
     // default action; Return and Escape are bound to them.
     void addButtonRow(QVBoxLayout* column, QPushButton** cancel, QPushButton** confirm);
-    // Return (not taken by the focused control) presses `confirm` when it is enabled; Escape
-    // presses `cancel`.
+    // Return (not taken by the focused control) presses the focused push button, else `confirm`
+    // when it is enabled; Escape presses `cancel`.
     void setKeys(QAbstractButton* confirm, QAbstractButton* cancel);
     void keyPressEvent(QKeyEvent* event) override;
 
