@@ -7,8 +7,8 @@
 
 namespace trayline::ui {
 
-CopyConfirmation::CopyConfirmation(QObject* parent, Scheduler scheduler)
-    : QObject(parent), scheduler_(std::move(scheduler)) {
+CopyConfirmation::CopyConfirmation(QObject* parent, Scheduler scheduler, std::chrono::milliseconds shownFor)
+    : QObject(parent), scheduler_(std::move(scheduler)), shownFor_(shownFor) {
     if (!scheduler_)
         scheduler_ = [this](std::chrono::milliseconds delay, std::function<void()> run) {
             QTimer::singleShot(delay, this, std::move(run));
@@ -28,7 +28,7 @@ void CopyConfirmation::copy(const QString& text, const QString& key) {
     setShown(key);
     // The row may be gone (the list changed) before the time is up.
     QPointer<CopyConfirmation> self(this);
-    scheduler_(kShownFor, [self, key] {
+    scheduler_(shownFor_, [self, key] {
         if (self && self->shown_ == key)
             self->setShown(QString());
     });

@@ -1,8 +1,9 @@
 #pragma once
 
-// Which copy button shows its checkmark. A confirmed copy shows its key for 1.2 seconds; the
-// timer of a copy clears the key only if it is still that copy's key, so a later copy with the
-// other key keeps its own full time, and repeating the same copy does not extend it.
+// Which copy button shows its checkmark. A confirmed copy shows its key for a while (1.2 seconds
+// unless told otherwise); the timer of a copy clears the key only if it is still that copy's key,
+// so a later copy with the other key keeps its own full time, and repeating the same copy does not
+// extend it.
 
 #include <chrono>
 #include <functional>
@@ -22,7 +23,9 @@ public:
     // timer; tests pass a manual clock.
     using Scheduler = std::function<void(std::chrono::milliseconds, std::function<void()>)>;
 
-    explicit CopyConfirmation(QObject* parent = nullptr, Scheduler scheduler = {});
+    // `shownFor`: how long a copy stays confirmed.
+    explicit CopyConfirmation(QObject* parent = nullptr, Scheduler scheduler = {},
+                              std::chrono::milliseconds shownFor = kShownFor);
 
     // Puts the text on the clipboard and shows `key`; an empty text does nothing at all.
     void copy(const QString& text, const QString& key);
@@ -39,6 +42,7 @@ private:
     void setShown(const QString& key);
 
     Scheduler scheduler_;
+    std::chrono::milliseconds shownFor_;
     QString shown_;
 };
 

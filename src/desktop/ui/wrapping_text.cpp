@@ -75,7 +75,9 @@ void WrappingText::selectAll() {
 qreal WrappingText::layOut(QTextLayout& layout, int width) const {
     QTextOption option;
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    layout.setText(text_);
+    // A line feed is a hard break (a layout would draw it as a space); same length, so positions
+    // still index text_.
+    layout.setText(QString(text_).replace(QLatin1Char('\n'), QChar::LineSeparator));
     layout.setFont(font());
     layout.setTextOption(option);
     layout.setCacheEnabled(true);
