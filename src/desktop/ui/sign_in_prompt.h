@@ -1,0 +1,30 @@
+#pragma once
+
+// Shown while nobody is signed in: what will happen, the button that starts the browser sign-in
+// (the panel's default action), and the last failure's text.
+
+#include <QWidget>
+
+class QPushButton;
+
+namespace trayline::ui {
+
+class TintedLabel;
+
+class SignInPrompt : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit SignInPrompt(QWidget* parent = nullptr);
+    void setState(bool signingIn, const QString& error);
+    QPushButton* button() const { return button_; }
+
+Q_SIGNALS:
+    void signInRequested();
+
+private:
+    QPushButton* button_;
+    TintedLabel* error_;
+};
+
+}  // namespace trayline::ui
