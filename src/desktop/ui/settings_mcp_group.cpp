@@ -71,7 +71,7 @@ void SettingsMcpGroup::addSnippet(QVBoxLayout* column, const QString& id, const 
     shown->setFont(ui::font(TextStyle::Caption2, QFont::Normal, true));
     shown->setAccessibleName(text);
     boxLayout->addWidget(shown);
-    row->addWidget(box, 1, Qt::AlignTop);
+    row->addWidget(box, 1);
     auto* copy = new QPushButton;
     setLabel(copy, QStringLiteral("Copy"));
     copy->setFont(ui::font(TextStyle::Caption));
