@@ -9,7 +9,6 @@
 #include <QSystemTrayIcon>
 #include <QTest>
 
-#include "desktop/app/counts_icon.h"
 #include "desktop/platform/panel_placement.h"
 #include "desktop/platform/tray_host.h"
 #include "qt_test_support.h"
@@ -131,16 +130,6 @@ TEST_F(TrayHostTest, WithoutATraySaysSoOnceAfterWaiting) {
     QTest::qWait(50);  // several retry intervals
     EXPECT_EQ(unavailable.count(), 1);
     EXPECT_FALSE(host.isTrayVisible());
-}
-
-TEST(CountsIcon, ShowsEachCountAtTwoPixelsPerPoint) {
-    const QImage base = renderCountsIcon(1, 2, true);
-    EXPECT_EQ(base.devicePixelRatio(), 2.0);
-    EXPECT_EQ(base.height(), 44);
-    EXPECT_NE(renderCountsIcon(3, 2, true), base) << "my count not shown";
-    EXPECT_NE(renderCountsIcon(1, 7, true), base) << "unassigned count not shown";
-    EXPECT_NE(renderCountsIcon(1, 2, false), base) << "signed-out state not shown";
-    EXPECT_GT(renderCountsIcon(1, 1234, true).width(), base.width()) << "long count clipped";
 }
 
 }  // namespace

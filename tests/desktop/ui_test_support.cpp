@@ -24,7 +24,7 @@ void ensureWidgetApp() {
 namespace {
 
 QPalette paletteOf(QColor window, QColor text, QColor base, QColor highlight) {
-    QPalette p(text, window);  // window text and window; the rest derived, then the roles we read
+    QPalette p(window, window);  // button and window; the rest derived, then the roles we read
     for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
         p.setColor(role, text);
     p.setColor(QPalette::Base, base);

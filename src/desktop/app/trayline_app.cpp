@@ -13,8 +13,8 @@
 
 #include "core/platform/paths.h"
 #include "core/settings/app_info.h"
-#include "desktop/app/counts_icon.h"
-#include "desktop/app/placeholder_content.h"
+#include "desktop/ui/content_view.h"
+#include "desktop/ui/menu_bar_label.h"
 #include "desktop/platform/single_instance.h"
 
 namespace trayline {
@@ -26,11 +26,14 @@ const char* const kNoTrayMessage =
     "AppIndicator/StatusNotifier extension (Debian: gnome-shell-extension-appindicator), then start "
     "Trayline again.";
 
-QWidget* placeholder(AppModel& model, AuthManager&, Updater&) { return new PlaceholderContent(model); }
+QWidget* panelContent(AppModel& model, AuthManager&, Updater& updater) {
+    return new ui::ContentView(&model, &updater);
+}
 
+// The two counts and nothing else: neither the sign-in state nor an error changes the picture.
 QImage countsIcon(const AppModel& model) {
-    return renderCountsIcon(static_cast<int>(model.myTasks().size()), model.unassignedCount(),
-                            model.auth()->isSignedIn());
+    return ui::MenuBarLabel(static_cast<std::int64_t>(model.myTasks().size()), model.unassignedCount())
+        .renderedImage();
 }
 
 }  // namespace
@@ -48,15 +51,13 @@ TraylineApp::TraylineApp(Options options, QObject* parent)
       updater_(options_.updater),
       tray_(nullptr, options_.tray) {
     if (!options_.makeContent)
-        options_.makeContent = placeholder;
+        options_.makeContent = panelContent;
     if (!options_.renderIcon)
         options_.renderIcon = countsIcon;
     tray_.setContent(options_.makeContent(model_, *model_.auth(), updater_));
-    for (auto signal : {&AppModel::myTasksChanged, &AppModel::groupTasksChanged, &AppModel::doneThisMonthChanged,
-                        &AppModel::doneLastMonthChanged, &AppModel::membersChanged, &AppModel::lastRefreshChanged,
-                        &AppModel::errorMessageChanged, &AppModel::isRefreshingChanged})
+    // The picture shows the length of my list and the unassigned part of the group queue.
+    for (auto signal : {&AppModel::myTasksChanged, &AppModel::groupTasksChanged})
         connect(&model_, signal, this, &TraylineApp::rebuildIcon);
-    connect(model_.auth(), &AuthManager::isSignedInChanged, this, &TraylineApp::rebuildIcon);
     connect(&tray_, &TrayHost::trayUnavailable, this, &TraylineApp::reportMissingTray);
     rebuildIcon();
 }

@@ -29,8 +29,8 @@ public:
     using IconRenderer = std::function<QImage(const AppModel&)>;
 
     struct Options {
-        ContentFactory makeContent;  // none: a plain summary with Sign In and Quit
-        IconRenderer renderIcon;     // none: the two counts as bubbles
+        ContentFactory makeContent;  // none: the panel (ContentView)
+        IconRenderer renderIcon;     // none: the two count bubbles (MenuBarLabel)
         TrayHost::Options tray;
         AppModel::Options model;  // its notifier is replaced by the app's own
         Updater::Options updater;

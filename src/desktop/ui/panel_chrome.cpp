@@ -76,12 +76,12 @@ PanelHeader::PanelHeader(AppModel* model, QWidget* parent) : QWidget(parent), mo
     row->addWidget(settings_);
     connect(refresh_, &QToolButton::clicked, this, &PanelHeader::refreshRequested);
     connect(settings_, &QToolButton::clicked, this, &PanelHeader::settingsToggled);
-    connect(model_, &AppModel::isRefreshingChanged, this, &PanelHeader::update);
-    connect(model_->auth(), &AuthManager::isSignedInChanged, this, &PanelHeader::update);
-    update();
+    connect(model_, &AppModel::isRefreshingChanged, this, &PanelHeader::refresh);
+    connect(model_->auth(), &AuthManager::isSignedInChanged, this, &PanelHeader::refresh);
+    refresh();
 }
 
-void PanelHeader::update() {
+void PanelHeader::refresh() {
     busy_->setVisible(model_->isRefreshing());
     refresh_->setEnabled(!model_->isRefreshing() && model_->auth()->isSignedIn());
 }
@@ -101,23 +101,22 @@ UpdateBanner::UpdateBanner(Updater* updater, QWidget* parent) : QWidget(parent),
     row->addLayout(text, 1);
     auto* notes = flatButton(QStringLiteral("What's new"), this);
     auto* later = flatButton(QStringLiteral("Later"), this);
-    install_ = new QPushButton(QStringLiteral("Update & Relaunch"), this);
-    install_->setDefault(true);
-    install_->setAccessibleName(install_->text());
+    install_ = new QPushButton(QStringLiteral("Update && Relaunch"), this);  // "&&": a literal ampersand
+    install_->setAccessibleName(QStringLiteral("Update & Relaunch"));
     row->addWidget(notes);
     row->addWidget(later);
     row->addWidget(install_);
     connect(notes, &QPushButton::clicked, this, &UpdateBanner::notesRequested);
     connect(later, &QPushButton::clicked, updater_, &Updater::dismiss);
     connect(install_, &QPushButton::clicked, updater_, &Updater::install);
-    connect(updater_, &Updater::availableChanged, this, &UpdateBanner::update);
-    connect(updater_, &Updater::statusChanged, this, &UpdateBanner::update);
-    connect(updater_, &Updater::errorMessageChanged, this, &UpdateBanner::update);
-    connect(updater_, &Updater::isCheckingChanged, this, &UpdateBanner::update);
-    update();
+    connect(updater_, &Updater::availableChanged, this, &UpdateBanner::refresh);
+    connect(updater_, &Updater::statusChanged, this, &UpdateBanner::refresh);
+    connect(updater_, &Updater::errorMessageChanged, this, &UpdateBanner::refresh);
+    connect(updater_, &Updater::isCheckingChanged, this, &UpdateBanner::refresh);
+    refresh();
 }
 
-void UpdateBanner::update() {
+void UpdateBanner::refresh() {
     title_->setText(QStringLiteral("Version ") + updater_->availableVersion() + QStringLiteral(" is available"));
     // At most one line: the updater's status, else its error (red, up to 3 lines), else a teaser.
     QString detail;
@@ -133,8 +132,16 @@ void UpdateBanner::update() {
         detail = bannerTeaser(updater_->availableNotes());
     }
     detail_->setColour(colour);
-    detail_->setMaxLines(lines);
-    showText(detail_, detail);
+    if (lines > 1) {
+        detail_->setMaxLines(lines);
+    } else {  // one line, not wrapped: it never asks the banner for a height that depends on its width
+        detail_->setWordWrap(false);
+        detail_->setMaximumHeight(QWIDGETSIZE_MAX);
+    }
+    // Always laid out, so the banner keeps its height while the line comes and goes.
+    detail_->setText(detail);
+    detail_->setMinimumHeight(QFontMetrics(detail_->font()).lineSpacing());
+    detail_->show();
     install_->setEnabled(!updater_->isChecking());
 }
 
@@ -165,11 +172,11 @@ PanelFooter::PanelFooter(AppModel* model, const QString& version, QWidget* paren
     connect(versionButton, &QPushButton::clicked, this, &PanelFooter::changelogRequested);
     connect(openList, &QPushButton::clicked, this, &PanelFooter::openListRequested);
     connect(quit, &QPushButton::clicked, this, &PanelFooter::quitRequested);
-    connect(model_, &AppModel::lastRefreshChanged, this, &PanelFooter::update);
-    update();
+    connect(model_, &AppModel::lastRefreshChanged, this, &PanelFooter::refresh);
+    refresh();
 }
 
-void PanelFooter::update() {
+void PanelFooter::refresh() {
     const auto stamp = model_->lastRefresh();
     if (!stamp.isValid())
         return showText(updated_, QString());

@@ -33,7 +33,7 @@ Q_SIGNALS:
     void settingsToggled();
 
 private:
-    void update();
+    void refresh();
 
     AppModel* model_;
     QProgressBar* busy_;
@@ -55,7 +55,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    void update();
+    void refresh();
 
     Updater* updater_;
     QLabel* title_;
@@ -75,7 +75,7 @@ Q_SIGNALS:
     void quitRequested();
 
 private:
-    void update();
+    void refresh();
 
     AppModel* model_;
     QLabel* updated_;

@@ -1,6 +1,7 @@
 #include "desktop/ui/sheet_parts.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -100,7 +101,10 @@ void TintedLabel::changeEvent(QEvent* event) {
 void TintedLabel::applyColour() {
     applying_ = true;
     QPalette p = palette();
-    p.setColor(QPalette::WindowText, color(colour_, p));
+    // From the surrounding palette, not this label's own: its text colour is already tinted, and
+    // tinting a tint again fades the text a little more at every call.
+    const QPalette base = parentWidget() ? parentWidget()->palette() : QApplication::palette();
+    p.setColor(QPalette::WindowText, color(colour_, base));
     setPalette(p);
     applying_ = false;
 }

@@ -25,7 +25,6 @@ SignInPrompt::SignInPrompt(QWidget* parent) : QWidget(parent) {
     text->setAlignment(Qt::AlignCenter);
     column->addWidget(text);
     button_ = new QPushButton(this);
-    button_->setDefault(true);
     column->addWidget(button_, 0, Qt::AlignHCenter);
     error_ = errorLabel(0, TextStyle::Caption, this);
     error_->setAlignment(Qt::AlignCenter);

@@ -109,8 +109,10 @@ void TaskListView::updateTabChips() {
 }
 
 void TaskListView::rebuildMemberChips() {
+    // Later: the chip being clicked may be among them.
     while (auto* item = memberFlow_->takeAt(0)) {
-        delete item->widget();
+        item->widget()->hide();
+        item->widget()->deleteLater();
         delete item;
     }
     const auto& group = model_->groupTasks();
@@ -120,6 +122,7 @@ void TaskListView::rebuildMemberChips() {
         chip->setSelected(tab_ == member.sysID);
         connect(chip, &ChipButton::clicked, this, [this, id = member.sysID] { setTab(id); });
         memberFlow_->addWidget(chip);
+        chip->show();
     };
     for (const auto& member : visibleMembers(model_->members(), group, tab_))
         addMember(member);
@@ -137,6 +140,7 @@ void TaskListView::rebuildMemberChips() {
             rebuildMemberChips();
         });
         memberFlow_->addWidget(toggle);
+        toggle->show();
     }
     members_->setVisible(memberFlow_->count() > 0);
 }
@@ -177,9 +181,13 @@ void TaskListView::updateList() {
         keep.emplace(task.sysID.value, row);
         ordered.push_back(row);
     }
-    for (auto& [id, row] : rows_)
-        if (!keep.count(id))
-            row->deleteLater();
+    for (auto& [id, row] : rows_) {
+        if (keep.count(id))
+            continue;
+        row->hide();  // gone from the list now, not at the next turn of the event loop
+        rowLayout_->removeWidget(row);
+        row->deleteLater();
+    }
     rows_ = std::move(keep);
     // Re-lay the rows in list order only when the order changed.
     if (ordered != rows()) {

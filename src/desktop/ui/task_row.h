@@ -41,6 +41,7 @@ public:
     // confirmation.
     void setTask(const SNTask& task);
     void setShowAssignee(bool show);
+    bool showsAssignee() const { return showAssignee_; }
     // Recomputes the age and updated texts against the current time.
     void refreshTimes();
 

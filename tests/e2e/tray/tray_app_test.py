@@ -84,7 +84,11 @@ class TrayApplication(OnPrivateDesktop, unittest.TestCase):
         self.assertFalse(is_showing(accessible_panel()), "panel open before any click")
         panel = open_panel(env, self.item)
         texts = [node.name for node in descendants(panel) if node.name]
-        self.assertTrue(any(t.startswith("My tasks:") for t in texts), texts)
+        # Read as a screen reader reads it: the title, the header's icon buttons by their tooltips,
+        # the tab chips with the counts of the first refresh, and the footer.
+        for expected in ("ServiceNow", "Refresh now", "Settings", "Open list", "Quit"):
+            self.assertIn(expected, texts)
+        self.assertTrue(any(t.startswith("Mine (") and t != "Mine (0)" for t in texts), texts)
 
         env.click(self.item)
         wait_for(lambda: not is_showing(accessible_panel()), what="a second click to close the panel")
