@@ -174,6 +174,21 @@ TEST_F(PanelTest, BannerOffersTheUpdateUntilDismissed) {
 
 }
 
+TEST_F(PanelTest, TabGoesTopToBottomThroughHeaderChipsRowsAndFooter) {
+    QApplication::processEvents();
+    QTest::qWait(20);
+    const auto order = test::tabOrder(named<QToolButton>(panel.get(), QStringLiteral("Refresh now")));
+    auto at = [&](const std::string& name) {
+        return std::find(order.begin(), order.end(), name) - order.begin();
+    };
+    ASSERT_LT(at("Settings"), static_cast<long>(order.size()));
+    EXPECT_LT(at("Refresh now"), at("Settings"));
+    EXPECT_LT(at("Settings"), at(chip("Mine (")->text().toStdString()));
+    EXPECT_LT(at(chip("Mine (")->text().toStdString()), at("Copy the whole ticket as text"));
+    EXPECT_LT(at("Copy the whole ticket as text"), at("Open list"));
+    EXPECT_LT(at("Open list"), at("Quit"));
+}
+
 // Screenshots for a person to look at: the tabs, the sign-in prompt, the banner and an error line.
 class PanelScreenshots : public PanelTest, public ::testing::WithParamInterface<const char*> {};
 

@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <QTimer>
 #include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -89,6 +90,7 @@ ContentView::ContentView(AppModel* model, Updater* updater, Services services, Q
     connect(model_->auth(), &AuthManager::isSignedInChanged, this, &ContentView::updateMiddle);
     connect(updater_, &Updater::availableChanged, this, &ContentView::updateMiddle);
     connect(updater_, &Updater::showsBannerChanged, this, &ContentView::updateBanner);
+    connect(lists_, &TaskListView::contentChanged, this, &ContentView::orderFocusLater);
     updateBanner();
     updateMiddle();
 }
@@ -196,6 +198,37 @@ void ContentView::updateMiddle() {
         middle_->setCurrentWidget(*slot);
     }
     shown_ = area;
+    orderFocusLater();
+}
+
+void ContentView::orderFocusLater() {
+    if (focusOrderPending_)
+        return;
+    focusOrderPending_ = true;
+    QTimer::singleShot(0, this, &ContentView::orderFocus);  // once the new widgets are laid out
+}
+
+// Tab goes through the panel top to bottom, left to right, whatever order the widgets were made
+// in (rows and sheets come and go after the footer was built).
+void ContentView::orderFocus() {
+    focusOrderPending_ = false;
+    // By the centre of each control: the items of one line are centred on it, whatever their heights.
+    std::vector<std::pair<QPoint, QWidget*>> stops;
+    for (auto* w : findChildren<QWidget*>()) {
+        if ((w->focusPolicy() & Qt::TabFocus) && !w->focusProxy() && w->isVisibleTo(this))
+            stops.emplace_back(w->mapTo(this, w->rect().center()), w);
+    }
+    std::stable_sort(stops.begin(), stops.end(), [](const auto& a, const auto& b) { return a.first.y() < b.first.y(); });
+    for (std::size_t line = 0; line < stops.size();) {  // then left to right within a line
+        std::size_t end = line + 1;
+        while (end < stops.size() && stops[end].first.y() - stops[line].first.y() <= 6)
+            ++end;
+        std::stable_sort(stops.begin() + static_cast<std::ptrdiff_t>(line), stops.begin() + static_cast<std::ptrdiff_t>(end),
+                         [](const auto& a, const auto& b) { return a.first.x() < b.first.x(); });
+        line = end;
+    }
+    for (std::size_t i = 1; i < stops.size(); ++i)
+        QWidget::setTabOrder(stops[i - 1].second, stops[i].second);
 }
 
 void ContentView::signIn() {

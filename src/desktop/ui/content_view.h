@@ -59,6 +59,8 @@ private:
     void updateMiddle();
     QWidget* makeSheet(MiddleArea area);
     void dropSheet(QPointer<QWidget>& sheet);
+    void orderFocusLater();
+    void orderFocus();
 
     AppModel* model_;
     Updater* updater_;
@@ -81,6 +83,7 @@ private:
     TaskListView* lists_;
     QPointer<QWidget> settingsSheet_, notesSheet_, assignSheet_, closeSheet_;
     MiddleArea shown_ = MiddleArea::loading;
+    bool focusOrderPending_ = false;
 };
 
 }  // namespace trayline::ui

@@ -143,6 +143,7 @@ void TaskListView::rebuildMemberChips() {
         toggle->show();
     }
     members_->setVisible(memberFlow_->count() > 0);
+    Q_EMIT contentChanged();
 }
 
 void TaskListView::updateError() { showText(error_, model_->errorMessage()); }
@@ -198,6 +199,7 @@ void TaskListView::updateList() {
     }
     for (auto* row : ordered)
         row->show();
+    Q_EMIT contentChanged();
 }
 
 std::vector<TaskRow*> TaskListView::rows() const {

@@ -41,6 +41,8 @@ public:
 Q_SIGNALS:
     void assignRequested(const trayline::SNTask& task);
     void closeRequested(const trayline::SNTask& task);
+    // Rows or chips came, went or moved.
+    void contentChanged();
 
 private:
     void updateTabChips();
