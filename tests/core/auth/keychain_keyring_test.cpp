@@ -2,7 +2,7 @@
 // tests/support/with-keyring: a private D-Bus session whose unlocked keyring lives in a throw-away
 // directory. secret-tool (a separate libsecret client) checks what the keyring really holds.
 
-#include "core/auth/keychain.h"
+#include "core/platform/keychain.h"
 #include "core/auth/token_store.h"
 #include "core/platform/secret_file_backend.h"
 #include "core/platform/secret_store.h"

@@ -2,7 +2,7 @@
 // the file backend; no bus, no Secret Service, or no answer within 2 s leads to the file too, and
 // never to a hang. (The positive case, a keyring that answers, is in keychain_keyring_test.)
 
-#include "core/auth/keychain.h"
+#include "core/platform/keychain.h"
 #include "core/platform/secret_file_backend.h"
 #include "isolated_secrets.h"
 

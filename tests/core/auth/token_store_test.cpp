@@ -1,7 +1,7 @@
 // TokenSet's keychain form and TokenStore load/save/clear, over the file backend.
 
 #include "core/auth/token_store.h"
-#include "core/auth/keychain.h"
+#include "core/platform/keychain.h"
 #include "isolated_secrets.h"
 
 #include <gmock/gmock.h>

@@ -8,7 +8,7 @@
 #include "core/auth/token_store.h"
 #include "core/platform/decoding_error.h"
 #include "core/platform/text.h"
-#include "core/servicenow/instance_url.h"
+#include "core/settings/instance_url.h"
 #include "core/settings/config.h"
 #include "support/demo_fixture.h"
 
