@@ -232,22 +232,5 @@ TEST_F(EncodedQueryTest, UnsupportedSyntaxIsAnErrorNeverAMatchAll) {
         EXPECT_TRUE(rejects("sc_task", q)) << q;
 }
 
-TEST(EncodedQueryParse, SplitsTermsAndUnescapesCarets) {
-    Database db = Database::fromJson({{"tables", json::object()}}, util::nowSeconds());
-    const QueryContext ctx{ME, util::nowSeconds()};
-    const auto q = parseEncodedQuery("short_description=a^^b^ORstate=1^NQpriority=2^ORDERBYnumber^ORDERBYDESCstate",
-                                     *findTable("sc_task"), db, ctx);
-    ASSERT_EQ(q.groups.size(), 2u);
-    ASSERT_EQ(q.groups[0].size(), 1u);
-    ASSERT_EQ(q.groups[0][0].size(), 2u);
-    EXPECT_EQ(q.groups[0][0][0].value, "a^b");
-    EXPECT_EQ(q.groups[0][0][1].field, "state");
-    EXPECT_EQ(q.groups[1][0][0].op, "=");
-    ASSERT_EQ(q.order.size(), 2u);
-    EXPECT_EQ(q.order[0].field, "number");
-    EXPECT_FALSE(q.order[0].descending);
-    EXPECT_TRUE(q.order[1].descending);
-}
-
 }  // namespace
 }  // namespace trayline::demo

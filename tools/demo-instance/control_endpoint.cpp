@@ -49,7 +49,7 @@ HttpReply DemoInstance::Impl::control(const httplib::Request& req) {
             }
             out["requests"] = std::move(list);
         } else if (action == "connections") {
-            out["accepted"] = connections.load();
+            out["accepted"] = connections.accepted.load();
         } else if (action == "reset") {
             {
                 std::lock_guard lock(logMutex);
@@ -59,7 +59,7 @@ HttpReply DemoInstance::Impl::control(const httplib::Request& req) {
                 std::lock_guard lock(failMutex);
                 failures.clear();
             }
-            connections = 0;
+            connections.accepted = 0;
             latencyMs = 0;
         } else if (action == "record") {
             std::shared_lock lock(dbMutex);

@@ -6,7 +6,6 @@
 
 #include <fstream>
 
-#include "connections.h"
 #include "demo_data.h"
 #include "instance_impl.h"
 #include "nav_pages.h"
@@ -34,7 +33,8 @@ void DemoInstance::Impl::routes() {
     auto table = [this](const httplib::Request& req, const QueryParams& q) { return tableRequest(req, q); };
     // Replies go out as several writes (headers, then body); without TCP_NODELAY each reply
     // waits on the client's delayed ACK (~40 ms). Accepted sockets inherit it from the listener.
-    server.set_socket_options([](int sock) {
+    server.set_socket_options([this](int sock) {
+        connections.listenerCreated(sock);
         int on = 1;
         ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
         ::setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
@@ -146,7 +146,9 @@ void DemoInstance::start() {
     if (!isLoopbackHost(d.opts.host))
         throw std::runtime_error("refusing to listen on " + d.opts.host + ": the demo instance serves loopback only");
     d.routes();
-    d.server.new_task_queue = [&d] { return new CountingPool(static_cast<std::size_t>(std::max(4, d.opts.threads)), d.connections); };
+    d.server.new_task_queue = [&d] {
+        return new ConnectionQueue(static_cast<std::size_t>(std::max(4, d.opts.threads)), d.connections);
+    };
     d.server.set_keep_alive_max_count(100000);
     d.server.set_keep_alive_timeout(d.opts.keepAliveSeconds);
     d.server.set_read_timeout(30);
@@ -159,6 +161,7 @@ void DemoInstance::start() {
                                      " (is the port in use?)");
         d.port = d.opts.port;
     }
+    d.connections.listening();
     d.started = true;
     d.listenThread = std::thread([&d] {
         d.server.listen_after_bind();
@@ -191,7 +194,7 @@ void DemoInstance::stop() {
     if (d.simThread.joinable()) d.simThread.join();
     d.server.stop();
     while (!d.listenDone) {
-        shutdownServerConnections(d.port);
+        d.connections.endAll();
         std::this_thread::sleep_for(std::chrono::milliseconds{5});
     }
     d.listenThread.join();
@@ -221,7 +224,7 @@ std::vector<LoggedRequest> DemoInstance::requestLog() const {
     return impl_->log;
 }
 
-std::size_t DemoInstance::acceptedConnections() const { return impl_->connections.load(); }
+std::size_t DemoInstance::acceptedConnections() const { return impl_->connections.accepted.load(); }
 
 void DemoInstance::reset() {
     {
@@ -232,7 +235,7 @@ void DemoInstance::reset() {
         std::lock_guard lock(impl_->failMutex);
         impl_->failures.clear();
     }
-    impl_->connections = 0;
+    impl_->connections.accepted = 0;
     impl_->latencyMs = 0;
 }
 

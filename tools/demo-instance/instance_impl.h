@@ -13,6 +13,7 @@
 
 #include <httplib.h>
 
+#include "connections.h"
 #include "database.h"
 #include "demo_instance.h"
 #include "oauth.h"
@@ -37,7 +38,7 @@ struct DemoInstance::Impl {
 
     mutable std::mutex logMutex;
     std::vector<LoggedRequest> log;
-    std::atomic<std::size_t> connections{0};
+    ConnectionTracker connections;
     std::atomic<long long> latencyMs{0};
 
     struct Failure {
