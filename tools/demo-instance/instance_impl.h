@@ -144,7 +144,7 @@ struct DemoInstance::Impl {
     }
 
     HttpReply control(const httplib::Request& req);
-    std::string insertTask(const json& fields);
+    std::string insertTask(const nlohmann::json& fields);
     std::vector<std::string> simulateStep();
     void routes();
 };
