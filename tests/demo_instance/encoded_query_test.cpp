@@ -186,7 +186,9 @@ TEST_F(EncodedQueryTest, EmptinessNegationAndStringOperators) {
     EXPECT_EQ(run("sc_task", "assigned_to!=" + ME + "^active=true"), (V{"SCTASK0001003"}));
     EXPECT_EQ(run("sc_task", "numberSTARTSWITHSCTASK000101^ORDERBYDESCnumber"),
               (V{"SCTASK0001012", "SCTASK0001011", "SCTASK0001010"}));
+    EXPECT_EQ(run("sc_task", "numberSTARTSWITHTASK0001"), V{});  // contained, but not at the start
     EXPECT_EQ(run("sc_task", "numberENDSWITH12"), (V{"SCTASK0001012"}));
+    EXPECT_EQ(run("incident", "short_descriptionNOT LIKEprinter"), (V{"INC0000003"}));  // never an empty value
     EXPECT_EQ(run("sc_task", "request_itemISNOTEMPTY"), (V{"SCTASK0001002", "SCTASK0001012"}));
     EXPECT_EQ(run("sc_task", "stateNOT IN1,2,3,5^ORDERBYnumber"), (V{"SCTASK0001004"}));
     // String operators on a reference read its display value.
