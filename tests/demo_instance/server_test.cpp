@@ -118,7 +118,7 @@ TEST(ServerStop, EndsItsOwnStalledConnectionsAndNoOtherSocket) {
     ASSERT_EQ(stopping.wait_for(std::chrono::seconds{20}), std::future_status::ready) << "stop hangs";
     instance.stop();  // idempotent
     char byte = 0;
-    EXPECT_EQ(::recv(stalled, &byte, 1, 0), 0);  // ended by the instance
+    EXPECT_LE(::recv(stalled, &byte, 1, 0), 0);  // ended by the instance (an orderly end or a reset)
     if (otherServed >= 0) {
         EXPECT_EQ(::send(otherClient, "x", 1, MSG_NOSIGNAL), 1);
         EXPECT_EQ(::recv(otherServed, &byte, 1, 0), 1) << "the instance ended a connection not its own";
