@@ -186,7 +186,9 @@ TEST_F(EncodedQueryTest, EmptinessNegationAndStringOperators) {
     EXPECT_EQ(run("sc_task", "assigned_to!=" + ME + "^active=true"), (V{"SCTASK0001003"}));
     EXPECT_EQ(run("sc_task", "numberSTARTSWITHSCTASK000101^ORDERBYDESCnumber"),
               (V{"SCTASK0001012", "SCTASK0001011", "SCTASK0001010"}));
+    EXPECT_EQ(run("sc_task", "numberSTARTSWITHTASK0001"), V{});  // contained, but not at the start
     EXPECT_EQ(run("sc_task", "numberENDSWITH12"), (V{"SCTASK0001012"}));
+    EXPECT_EQ(run("incident", "short_descriptionNOT LIKEprinter"), (V{"INC0000003"}));  // never an empty value
     EXPECT_EQ(run("sc_task", "request_itemISNOTEMPTY"), (V{"SCTASK0001002", "SCTASK0001012"}));
     EXPECT_EQ(run("sc_task", "stateNOT IN1,2,3,5^ORDERBYnumber"), (V{"SCTASK0001004"}));
     // String operators on a reference read its display value.
@@ -230,23 +232,6 @@ TEST_F(EncodedQueryTest, UnsupportedSyntaxIsAnErrorNeverAMatchAll) {
                           "state=1^ORnumberFOO", "closed_atONThis month@javascript:gs.beginningOfDecade()@x",
                           "opened_at>=javascript:gs.daysAgoStart(x)"})
         EXPECT_TRUE(rejects("sc_task", q)) << q;
-}
-
-TEST(EncodedQueryParse, SplitsTermsAndUnescapesCarets) {
-    Database db = Database::fromJson({{"tables", json::object()}}, util::nowSeconds());
-    const QueryContext ctx{ME, util::nowSeconds()};
-    const auto q = parseEncodedQuery("short_description=a^^b^ORstate=1^NQpriority=2^ORDERBYnumber^ORDERBYDESCstate",
-                                     *findTable("sc_task"), db, ctx);
-    ASSERT_EQ(q.groups.size(), 2u);
-    ASSERT_EQ(q.groups[0].size(), 1u);
-    ASSERT_EQ(q.groups[0][0].size(), 2u);
-    EXPECT_EQ(q.groups[0][0][0].value, "a^b");
-    EXPECT_EQ(q.groups[0][0][1].field, "state");
-    EXPECT_EQ(q.groups[1][0][0].op, "=");
-    ASSERT_EQ(q.order.size(), 2u);
-    EXPECT_EQ(q.order[0].field, "number");
-    EXPECT_FALSE(q.order[0].descending);
-    EXPECT_TRUE(q.order[1].descending);
 }
 
 }  // namespace

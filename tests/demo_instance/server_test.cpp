@@ -1,10 +1,12 @@
-// The server around the API: request log, test controls (in-process and over /__control),
-// concurrency, keep-alive, navigation pages, data sets, the live-queue simulation and the
-// executable itself.
+// The server around the API: request log, test controls over /__control, keep-alive and stop,
+// navigation pages, data sets, the live-queue simulation and the executable itself. The in-process
+// controls are exercised by every client test that uses them.
 
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,7 +15,6 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
-#include <thread>
 
 #include "database.h"
 #include "http_helpers.h"
@@ -23,7 +24,20 @@ namespace {
 
 using namespace testing;
 using nlohmann::json;
-using Clock = std::chrono::steady_clock;
+
+// A raw loopback TCP connection, or -1.
+int connectTo(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<std::uint16_t>(port));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
 
 class ServerTest : public ::testing::Test {
 protected:
@@ -58,43 +72,6 @@ TEST_F(ServerTest, RequestLogRecordsDecodedQueryInWireOrderBodyAndAuthorization)
     EXPECT_EQ(log[2].authorization, "");
 }
 
-TEST_F(ServerTest, FailNextAnswersTheNextRequestsThenRecovers) {
-    httplib::Client cli(instance.baseUrl());
-    instance.failNext(2, 503, R"({"error":"busy"})");
-    instance.failNext(1, 401, "no", "text/plain");
-    const std::string path = withQuery("/api/now/table/sc_task", {{"sysparm_limit", "1"}});
-    auto a = cli.Get(path, bearer(token));
-    EXPECT_EQ(a->status, 503);
-    EXPECT_EQ(a->body, R"({"error":"busy"})");
-    EXPECT_EQ(cli.Post("/oauth_token.do", "x=y", "application/x-www-form-urlencoded")->status, 503);
-    auto c = cli.Get(path, bearer(token));
-    EXPECT_EQ(c->status, 401);
-    EXPECT_EQ(c->get_header_value("Content-Type"), "text/plain");
-    EXPECT_EQ(cli.Get(path, bearer(token))->status, 200);
-    // Browser pages are not affected.
-    instance.failNext(1, 500, "{}");
-    EXPECT_EQ(cli.Get("/")->status, 200);
-    instance.reset();
-    EXPECT_EQ(cli.Get(path, bearer(token))->status, 200);
-}
-
-TEST_F(ServerTest, FourSlowRequestsAreServedConcurrently) {
-    instance.setLatency(std::chrono::milliseconds{200});
-    const std::string path = fetchTasksPath(groupQueueQuery());
-    const auto start = Clock::now();
-    std::vector<std::future<int>> calls;
-    for (int i = 0; i < 4; ++i)
-        calls.push_back(std::async(std::launch::async, [&] {
-            httplib::Client cli(instance.baseUrl());
-            auto r = cli.Get(path, bearer(token));
-            return r ? r->status : -1;
-        }));
-    for (auto& c : calls) EXPECT_EQ(c.get(), 200);
-    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
-    EXPECT_GE(elapsed.count(), 200);
-    EXPECT_LT(elapsed.count(), 380) << "four 200 ms requests took " << elapsed.count() << " ms";
-}
-
 TEST_F(ServerTest, KeepAliveReusesOneConnectionAndConnectionsAreCounted) {
     instance.reset();
     {
@@ -113,33 +90,41 @@ TEST_F(ServerTest, KeepAliveReusesOneConnectionAndConnectionsAreCounted) {
     EXPECT_EQ(instance.acceptedConnections(), 0u);
 }
 
-TEST(ServerStop, StopsPromptlyWhileAClientHoldsAnIdleConnection) {
+TEST(ServerStop, EndsItsOwnStalledConnectionsAndNoOtherSocket) {
     DemoInstance instance;
     instance.start();
-    httplib::Client cli(instance.baseUrl());
-    cli.set_keep_alive(true);
-    ASSERT_EQ(cli.Get("/")->status, 200);
-    const auto start = Clock::now();
-    instance.stop();
-    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count(), 1000);
-    instance.stop();  // idempotent
-}
+    // Another server of this process on the same port number, over IPv6: its connections are not
+    // the instance's, so stopping must leave them open.
+    const int otherListener = ::socket(AF_INET6, SOCK_STREAM, 0);
+    sockaddr_in6 at{};
+    at.sin6_family = AF_INET6;
+    at.sin6_port = htons(static_cast<std::uint16_t>(instance.port()));
+    at.sin6_addr = in6addr_loopback;
+    const bool v6 = ::bind(otherListener, reinterpret_cast<const sockaddr*>(&at), sizeof at) == 0 &&
+                    ::listen(otherListener, 1) == 0;
+    const int otherClient = v6 ? ::socket(AF_INET6, SOCK_STREAM, 0) : -1;
+    const int otherServed = v6 && ::connect(otherClient, reinterpret_cast<const sockaddr*>(&at), sizeof at) == 0
+                                ? ::accept(otherListener, nullptr, nullptr)
+                                : -1;
+    // A client that sent half a request: its worker waits on the read time-out unless stop ends it.
+    const int stalled = connectTo(instance.port());
+    ASSERT_GE(stalled, 0);
+    ASSERT_EQ(::send(stalled, "GET / HTTP/1.1\r\n", 16, MSG_NOSIGNAL), 16);
+    httplib::Client idle(instance.baseUrl());
+    idle.set_keep_alive(true);
+    ASSERT_EQ(idle.Get("/")->status, 200);
 
-TEST_F(ServerTest, InsertTaskLandsInTheGroupQueueAndNowhereElse) {
-    const auto countQueue = [&] {
-        httplib::Client cli(instance.baseUrl());
-        return body(cli.Get(fetchTasksPath(groupQueueQuery()), bearer(token)))["result"].size();
-    };
-    const auto before = countQueue();
-    const std::string id = instance.insertTask({{"short_description", "Printer on fire"}, {"priority", 1}});
-    EXPECT_EQ(countQueue(), before + 1);
-    const json rec = instance.record("sc_task", id);
-    EXPECT_EQ(rec["short_description"], "Printer on fire");
-    EXPECT_EQ(rec["priority"], "1");
-    EXPECT_EQ(rec["assignment_group"], kGroupSysId);
-    EXPECT_EQ(rec["assigned_to"], "");
-    EXPECT_EQ(rec["number"].get<std::string>().rfind("SCTASK", 0), 0u);
-    EXPECT_EQ(instance.record("sc_task", "0123456789abcdef0123456789abcdef"), json::object());
+    auto stopping = std::async(std::launch::async, [&] { instance.stop(); });
+    ASSERT_EQ(stopping.wait_for(std::chrono::seconds{20}), std::future_status::ready) << "stop hangs";
+    instance.stop();  // idempotent
+    char byte = 0;
+    EXPECT_LE(::recv(stalled, &byte, 1, 0), 0);  // ended by the instance (an orderly end or a reset)
+    if (otherServed >= 0) {
+        EXPECT_EQ(::send(otherClient, "x", 1, MSG_NOSIGNAL), 1);
+        EXPECT_EQ(::recv(otherServed, &byte, 1, 0), 1) << "the instance ended a connection not its own";
+    }
+    for (const int fd : {stalled, otherClient, otherServed, otherListener})
+        if (fd >= 0) ::close(fd);
 }
 
 TEST_F(ServerTest, NavigationPagesShowTheRecordAndTheFilteredList) {
@@ -262,7 +247,6 @@ TEST(ServerOptions, RefusesNonLoopbackHosts) {
 TEST(Executable, PrintsItsAddressFirstAndStopsOnSigterm) {
     int out[2];
     ASSERT_EQ(pipe(out), 0);
-    const auto start = Clock::now();
     const pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
@@ -275,8 +259,6 @@ TEST(Executable, PrintsItsAddressFirstAndStopsOnSigterm) {
     FILE* f = fdopen(out[0], "r");
     char line[256] = {};
     ASSERT_NE(fgets(line, sizeof line, f), nullptr);
-    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-    EXPECT_LT(elapsed, 1000);
     const std::string first = line;
     ASSERT_EQ(first.rfind("Listening on http://127.0.0.1:", 0), 0u) << first;
     const std::string base = first.substr(13, first.size() - 14);

@@ -1,46 +1,93 @@
 #include "connections.h"
 
 #include <dirent.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cstdlib>
 
 namespace trayline::demo {
 
-CountingPool::CountingPool(std::size_t threads, std::atomic<std::size_t>& counter) : pool_(threads), counter_(counter) {}
+namespace {
 
-void CountingPool::enqueue(std::function<void()> fn) {
-    ++counter_;
-    pool_.enqueue(std::move(fn));
+using Name = int (*)(int, sockaddr*, socklen_t*);
+
+std::string socketAddress(int fd, Name name) {
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    if (name(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        return {};
+    return {reinterpret_cast<const char*>(&address), length};
 }
 
-void CountingPool::shutdown() { pool_.shutdown(); }
+}  // namespace
 
-void shutdownServerConnections(int port) {
-    DIR* dir = opendir("/proc/self/fd");
-    if (!dir) return;
-    const int self = dirfd(dir);
-    while (const dirent* e = readdir(dir)) {
+ConnectionTracker::~ConnectionTracker() {
+    for (const auto& [duplicate, peer] : served_)
+        ::close(duplicate);
+}
+
+void ConnectionTracker::listenerCreated(int fd) {
+    std::lock_guard lock(mutex_);
+    listenerFd_ = fd;  // the last call is the socket that was bound
+}
+
+void ConnectionTracker::listening() {
+    std::lock_guard lock(mutex_);
+    listenerAddress_ = socketAddress(listenerFd_, ::getsockname);
+}
+
+int ConnectionTracker::adopt() {
+    std::lock_guard lock(mutex_);
+    if (listenerAddress_.empty())
+        return -1;
+    DIR* dir = ::opendir("/proc/self/fd");
+    if (!dir)
+        return -1;
+    int found = -1;
+    while (const dirent* entry = ::readdir(dir)) {
         char* end = nullptr;
-        const long fd = std::strtol(e->d_name, &end, 10);
-        if (!end || *end || fd == self) continue;
-        struct stat st {};
-        if (fstat(static_cast<int>(fd), &st) != 0 || !S_ISSOCK(st.st_mode)) continue;
-        sockaddr_storage addr{};
-        socklen_t len = sizeof addr;
-        if (getsockname(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&addr), &len) != 0) continue;
-        int local = -1;
-        if (addr.ss_family == AF_INET) local = ntohs(reinterpret_cast<sockaddr_in*>(&addr)->sin_port);
-        if (addr.ss_family == AF_INET6) local = ntohs(reinterpret_cast<sockaddr_in6*>(&addr)->sin6_port);
-        if (local != port) continue;
-        sockaddr_storage peer{};
-        socklen_t peerLen = sizeof peer;
-        if (getpeername(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&peer), &peerLen) != 0) continue;  // a listener
-        ::shutdown(static_cast<int>(fd), SHUT_RDWR);
+        const long fd = std::strtol(entry->d_name, &end, 10);
+        if (!end || *end || fd == ::dirfd(dir) || fd == listenerFd_)
+            continue;
+        if (socketAddress(static_cast<int>(fd), ::getsockname) != listenerAddress_)
+            continue;  // not a connection of our listener (nor a socket at all)
+        const std::string peer = socketAddress(static_cast<int>(fd), ::getpeername);
+        bool known = peer.empty();
+        for (const auto& [duplicate, servedPeer] : served_)
+            known = known || servedPeer == peer;
+        if (!known) {
+            found = ::fcntl(static_cast<int>(fd), F_DUPFD_CLOEXEC, 0);
+            if (found >= 0)
+                served_.emplace(found, peer);
+            break;
+        }
     }
-    closedir(dir);
+    ::closedir(dir);
+    return found;
+}
+
+void ConnectionTracker::release(int duplicate) {
+    if (duplicate < 0)
+        return;
+    std::lock_guard lock(mutex_);
+    if (served_.erase(duplicate))
+        ::close(duplicate);
+}
+
+void ConnectionTracker::endAll() {
+    std::lock_guard lock(mutex_);
+    for (const auto& [duplicate, peer] : served_)
+        ::shutdown(duplicate, SHUT_RDWR);
+}
+
+void ConnectionQueue::enqueue(std::function<void()> fn) {
+    ++tracker_.accepted;
+    const int duplicate = tracker_.adopt();
+    pool_.enqueue([this, fn = std::move(fn), duplicate] {
+        fn();
+        tracker_.release(duplicate);
+    });
 }
 
 }  // namespace trayline::demo

@@ -38,6 +38,9 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// A JSON scalar as the text a field stores; DataError (naming `where`) for objects and arrays.
+std::string textOf(const nlohmann::json& v, const std::string& where);
+
 struct JournalEntry {
     std::string createdOn;  // "yyyy-MM-dd HH:mm:ss" UTC
     std::string createdBy;  // sys_id of the author ("" = system)

@@ -6,7 +6,7 @@
 #include "core/auth/token_store.h"
 #include "core/platform/process.h"
 #include "core/platform/text.h"
-#include "core/servicenow/instance_url.h"
+#include "core/settings/instance_url.h"
 #include "core/settings/config.h"
 
 namespace trayline {

@@ -7,7 +7,7 @@
 #include "core/platform/decoding_error.h"
 #include "core/platform/http.h"
 #include "core/platform/text.h"
-#include "core/servicenow/instance_url.h"
+#include "core/settings/instance_url.h"
 #include "core/settings/config.h"
 
 namespace trayline {

@@ -1,6 +1,6 @@
 #include "core/auth/token_store.h"
 
-#include "core/auth/keychain.h"
+#include "core/platform/keychain.h"
 
 namespace trayline {
 

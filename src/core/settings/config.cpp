@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "core/auth/keychain.h"
+#include "core/platform/keychain.h"
 #include "core/platform/preferences.h"
 #include "core/platform/text.h"
 

@@ -2,8 +2,7 @@
 // tests/support/with-keyring: a private D-Bus session whose unlocked keyring lives in a throw-away
 // directory. secret-tool (a separate libsecret client) checks what the keyring really holds.
 
-#include "core/auth/keychain.h"
-#include "core/auth/token_store.h"
+#include "core/platform/keychain.h"
 #include "core/platform/secret_file_backend.h"
 #include "core/platform/secret_store.h"
 #include "secret_test_support.h"
@@ -150,43 +149,6 @@ TEST_F(KeychainWithKeyring, ItemsOfAnotherServiceAreNeitherReadNorDeleted) {
     EXPECT_EQ(Keychain::get("tokens"), std::nullopt);
     Keychain::remove("tokens");
     EXPECT_EQ(lookup("tokens", "com.example.Other").out, "foreign");
-}
-
-TEST_F(KeychainWithKeyring, BytesThatAreNotUtf8ReadAsAbsentAndStayUntouched) {
-    store("tokens", "\xFF\xFE{}");
-    EXPECT_EQ(SecretStore::forCurrentUser()->get("tokens"), "\xFF\xFE{}");
-    EXPECT_EQ(Keychain::get("tokens"), std::nullopt);
-    EXPECT_EQ(TokenStore::load(), std::nullopt);
-    EXPECT_EQ(lookup("tokens").out, "\xFF\xFE{}");
-}
-
-TEST_F(KeychainWithKeyring, TokenSetRoundTripsThroughTheKeyringInItsCompactForm) {
-    const TokenSet tokens{"acc", "", fromSecondsSinceReferenceDate(796000000.25)};
-    TokenStore::shared().save(tokens);
-
-    // One compact object: no white space, exactly the three members.
-    const std::string stored = lookup("tokens").out;
-    EXPECT_TRUE(std::regex_match(
-        stored,
-        std::regex(R"(\{"accessToken":"acc","expiresAt":796000000\.2[45]\d*,"refreshToken":""\})")))
-        << stored;
-    const auto loaded = TokenStore::load();
-    ASSERT_TRUE(loaded);
-    EXPECT_EQ(loaded->accessToken, "acc");
-    EXPECT_EQ(loaded->refreshToken, "");
-    EXPECT_DOUBLE_EQ(secondsSinceReferenceDate(loaded->expiresAt), 796000000.25);
-
-    TokenStore::shared().clear();
-    EXPECT_EQ(TokenStore::load(), std::nullopt);
-    EXPECT_NE(lookup("tokens").exitCode, 0);
-}
-
-TEST_F(KeychainWithKeyring, TokensWrittenByAnotherClientAreLoaded) {
-    store("tokens", R"({"refreshToken":"r","expiresAt":800000000,"accessToken":"a","x":1})");
-    const auto loaded = TokenStore::load();
-    ASSERT_TRUE(loaded);
-    EXPECT_EQ(loaded->accessToken, "a");
-    EXPECT_EQ(loaded->refreshToken, "r");
 }
 
 TEST_F(KeychainWithKeyring, AnExistingFilePinsTheFileBackendEvenWithAKeyring) {

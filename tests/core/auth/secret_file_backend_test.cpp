@@ -2,7 +2,7 @@
 // concurrent writers, and what happens to a file it cannot read.
 
 #include "core/platform/secret_file_backend.h"
-#include "core/auth/keychain.h"
+#include "core/platform/keychain.h"
 #include "isolated_secrets.h"
 
 #include <sys/stat.h>

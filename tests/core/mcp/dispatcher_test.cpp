@@ -89,16 +89,23 @@ TEST_F(DispatcherTest, GroupQueueRendersEveryTaskWithItsExactBlock) {
 }
 
 TEST_F(DispatcherTest, ListToolsSendTheWatcherQueriesWithLimit100) {
+    const std::string group = std::string("assignment_group=") + demo::kGroupSysId;
+    const std::string thisMonth =
+        "^closed_atONThis month@javascript:gs.beginningOfThisMonth()@javascript:gs.endOfThisMonth()"
+        "^ORDERBYDESCclosed_at";
     struct Case {
         const char* tool;
         json arguments;
         std::string query;
     } cases[] = {
-        {"list_my_tasks", json::object(), queries::myTasks()},
-        {"list_group_queue", {{"unassignedOnly", "true"}}, queries::groupQueue()},
-        {"list_completed", json::object(), queries::closedThisMonth()},
-        {"list_completed", {{"period", "LAST_MONTH"}}, queries::closedThisMonth()},
-        {"list_completed", {{"period", "last_month"}}, queries::closedLastMonth()},
+        {"list_my_tasks", json::object(),
+         "assigned_toDYNAMIC90d1921e5f510100a9ad2572f2b477fe^active=true^ORDERBYDESCopened_at"},
+        {"list_group_queue", {{"unassignedOnly", "true"}}, group + "^stateIN1,2,3^ORDERBYDESCopened_at"},
+        {"list_completed", json::object(), group + thisMonth},
+        {"list_completed", {{"period", "LAST_MONTH"}}, group + thisMonth},
+        {"list_completed", {{"period", "last_month"}},
+         group + "^closed_atONLast month@javascript:gs.beginningOfLastMonth()@javascript:gs.endOfLastMonth()"
+                 "^ORDERBYDESCclosed_at"},
     };
     for (const auto& c : cases) {
         demo.instance().reset();

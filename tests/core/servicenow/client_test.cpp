@@ -8,7 +8,7 @@
 #include "core/auth/token_store.h"
 #include "core/platform/decoding_error.h"
 #include "core/platform/text.h"
-#include "core/servicenow/instance_url.h"
+#include "core/settings/instance_url.h"
 #include "core/settings/config.h"
 #include "support/demo_fixture.h"
 
@@ -79,16 +79,20 @@ TEST_F(ClientTest, SecondRefusalAfterTheRetryFailsWith401) {
     EXPECT_TRUE(TokenStore::load()) << "a refused request does not sign the user out";
 }
 
-TEST_F(ClientTest, ServerErrorsAreNotRetried) {
-    demo.instance().failNext(1, 500, "{\"error\":\"boom\"}");
-    try {
-        client.groupMembers();
-        FAIL() << "expected a failure";
-    } catch (const AuthError& e) {
-        EXPECT_EQ(e.status(), 500);
-        EXPECT_STREQ(e.what(), "Request failed (HTTP 500): {\"error\":\"boom\"}");
+TEST_F(ClientTest, RepliesOutside2xxFailWithTheirStatusAndAreNotRetried) {
+    for (const int status : {500, 404, 302}) {
+        SCOPED_TRACE(status);
+        demo.instance().reset();
+        demo.instance().failNext(1, status, "{\"error\":\"boom\"}");
+        try {
+            client.groupMembers();
+            ADD_FAILURE() << "expected a failure";
+        } catch (const AuthError& e) {
+            EXPECT_EQ(e.status(), status);
+            EXPECT_EQ(std::string(e.what()), "Request failed (HTTP " + std::to_string(status) + "): {\"error\":\"boom\"}");
+        }
+        EXPECT_EQ(apiLog().size(), 1u);
     }
-    EXPECT_EQ(apiLog().size(), 1u);
 }
 
 TEST_F(ClientTest, NonJsonRepliesFailAsDecodingErrors) {

@@ -49,15 +49,6 @@ protected:
     fs::path relaunched = dir.path() / "My Apps" / "relaunched";
 };
 
-TEST_F(InstallerRun, SwapsTheBundlesAndStartsTheNewOne) {
-    EXPECT_EQ(run(), 0);
-    ASSERT_TRUE(test::waitForFile(relaunched));
-    EXPECT_EQ(test::readFile(relaunched), "2.0");
-    EXPECT_NE(installedVersion().find("## 2.0"), std::string::npos);
-    EXPECT_FALSE(fs::exists(fresh));
-    EXPECT_FALSE(fs::exists(installed.string() + ".old"));
-}
-
 TEST_F(InstallerRun, PutsTheOldBundleBackWhenTheNewOneCannotMoveIn) {
     fs::remove_all(fresh);
     EXPECT_EQ(run(), 1);

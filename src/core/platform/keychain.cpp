@@ -1,4 +1,4 @@
-#include "core/auth/keychain.h"
+#include "core/platform/keychain.h"
 
 #include "core/platform/secret_store.h"
 #include "core/platform/text.h"

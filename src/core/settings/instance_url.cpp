@@ -1,4 +1,4 @@
-#include "core/servicenow/instance_url.h"
+#include "core/settings/instance_url.h"
 
 #include "core/platform/url.h"
 #include "core/settings/config.h"
