@@ -158,18 +158,6 @@ TEST_F(AppModelTest, AssignToMePatchesOnlyTheTaskAndLooksTheUserUpOnce) {
     EXPECT_EQ(taskFetches(), 12u);  // no refresh after a failed assignment
 }
 
-TEST_F(AppModelTest, FourFetchesRunConcurrently) {
-    auto model = makeModel();
-    ASSERT_TRUE(await(model->refresh()));  // members loaded, connections open
-    demo.instance().setLatency(200ms);
-    QElapsedTimer clock;
-    clock.start();
-    ASSERT_TRUE(await(model->refresh()));
-    EXPECT_GE(clock.elapsed(), 200);
-    EXPECT_LT(clock.elapsed(), 390) << "the four 200 ms requests did not all run at once";
-    EXPECT_TRUE(model->errorMessage().isNull());
-}
-
 TEST_F(AppModelTest, AnOlderRefreshNeverOverwritesANewerOnesLists) {
     auto model = makeModel();
     ASSERT_TRUE(await(model->refresh()));

@@ -201,10 +201,12 @@ TEST_F(ModelSessionTest, AnotherGroupBringsItsMembersAndAnnouncesNothingOld) {
     ASSERT_FALSE(model->groupTasks().empty());
     EXPECT_TRUE(notifier.posted.empty()) << notifier.posted.front().body.toStdString();
 
-    demo.instance().insertTask({{"short_description", "Wi-Fi down on floor 3"}, {"assignment_group", network}});
+    const auto arrived =
+        demo.instance().insertTask({{"short_description", "Wi-Fi down on floor 3"}, {"assignment_group", network}});
     ASSERT_TRUE(await(model->refresh()));
     ASSERT_EQ(notifier.posted.size(), 1u);
     EXPECT_TRUE(notifier.posted[0].body.contains(QStringLiteral("Wi-Fi down on floor 3")));
+    EXPECT_EQ(notifier.posted[0].identifier, QString::fromStdString("new-" + arrived));
 }
 
 TEST_F(ModelSessionTest, ARefreshBringingTheSameTasksAnnouncesNoListChange) {
