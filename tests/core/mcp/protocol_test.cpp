@@ -128,8 +128,9 @@ TEST_F(ProtocolTest, ToolCallWithoutIdStillRuns) {
     EXPECT_EQ(demo.instance().record("sc_task", id)["work_notes"].size(), 1u);
 }
 
-// Anything but the exact flag means the tray application, which (without a graphical session
-// here) says so and ends; no MCP server answers.
+// Anything but the exact flag means the tray application, which here (no graphical session, or a
+// core-only build without the tray library) says why it cannot start and where the MCP server is;
+// no MCP server answers.
 TEST_F(ProtocolTest, OnlyTheExactFlagStartsTheServer) {
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
         ::unsetenv(name);
@@ -140,7 +141,7 @@ TEST_F(ProtocolTest, OnlyTheExactFlagStartsTheServer) {
         EXPECT_EQ(run.exitCode, 1);
         EXPECT_EQ(run.out, "");
         EXPECT_EQ(run.err.find("[trayline-mcp]"), std::string::npos) << run.err;
-        EXPECT_NE(run.err.find("graphical session"), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find("\"trayline --mcp\" runs the MCP server"), std::string::npos) << run.err;
     }
 }
 
