@@ -141,6 +141,17 @@ TEST_F(ModelSessionTest, SignOutCancelsASignInSoItsTokensAreNeverStored) {
     EXPECT_FALSE(TokenStore::load().has_value());
 }
 
+// Quitting right after a sign-out waits for the clear (and only for such writes), even when the
+// keyring is slow.
+TEST_F(ModelSessionTest, ASignOutIsStoredBeforeTheProcessMayEnd) {
+    SecretStore::setForTesting(std::make_shared<SlowSecretStore>(SecretStore::forCurrentUser(), 300ms));
+    auto model = makeModel();
+    model->auth()->signOut();
+    ASSERT_TRUE(waitForWrites(3000));
+    SecretStore::setForTesting(nullptr);
+    EXPECT_FALSE(TokenStore::load().has_value());
+}
+
 TEST_F(ModelSessionTest, AFailureIsNeverReportedInsideTheCallThatStartedTheWork) {
     Config::setClientID("");
     auto model = makeModel();

@@ -23,6 +23,13 @@ void ensureWidgetApp() {
 
 namespace {
 
+// Tests that never call ensureWidgetApp() themselves (the tray shell's) get the application too.
+class WidgetsEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override { ensureWidgetApp(); }
+};
+const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new WidgetsEnvironment);
+
 QPalette paletteOf(QColor window, QColor text, QColor base, QColor highlight) {
     QPalette p(window, window);  // button and window; the rest derived, then the roles we read
     for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})

@@ -15,6 +15,7 @@
 #include "core/settings/app_info.h"
 #include "desktop/ui/content_view.h"
 #include "desktop/ui/menu_bar_label.h"
+#include "desktop/models/background.h"
 #include "desktop/platform/single_instance.h"
 
 namespace trayline {
@@ -131,7 +132,9 @@ int runTrayApplication(int argc, char** argv) {
         std::fprintf(stderr, "trayline: cannot restart to show the tray icon: %s\n", std::strerror(errno));
     }
     // Workers may be blocked in requests that nothing can interrupt; waiting for them (or running
-    // destructors that would) could hold up the quit. Everything written is already on disk.
+    // destructors that would) could hold up the quit. Only a store the user just asked for (a
+    // sign-out's clear, a settings save) is given a moment to land; everything else is on disk.
+    waitForWrites(2000);
     std::fflush(nullptr);
     std::_Exit(status);
 }

@@ -66,7 +66,7 @@ void AuthManager::signOut() {
     }
     ++session_;
     clearedGeneration_ = TokenStore::shared().generation() + 1;  // what the clear below reaches
-    runOutcome(pool_.get(), [] { TokenStore::shared().clear(); });
+    runOutcome(pool_.get(), [write = pendingWrite()] { TokenStore::shared().clear(); });
     setSignedIn(false);
     Q_EMIT sessionChanged();
 }

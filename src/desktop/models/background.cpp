@@ -10,14 +10,30 @@ std::atomic<int>& runningJobs() {
     return count;
 }
 
-bool waitForJobs(int timeoutMs) {
+namespace {
+
+std::atomic<int>& pendingWrites() {
+    static std::atomic<int> count{0};
+    return count;
+}
+
+bool waitUntilZero(const std::atomic<int>& count, int timeoutMs) {
     QDeadlineTimer deadline(timeoutMs);
-    while (runningJobs().load() > 0) {
+    while (count.load() > 0) {
         if (deadline.hasExpired())
             return false;
         QThread::msleep(5);
     }
     return true;
 }
+
+}  // namespace
+
+bool waitForJobs(int timeoutMs) { return waitUntilZero(runningJobs(), timeoutMs); }
+
+PendingWrite::PendingWrite() { pendingWrites().fetch_add(1); }
+PendingWrite::~PendingWrite() { pendingWrites().fetch_sub(1); }
+
+bool waitForWrites(int timeoutMs) { return waitUntilZero(pendingWrites(), timeoutMs); }
 
 }  // namespace trayline

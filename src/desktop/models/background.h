@@ -65,8 +65,21 @@ private:
 // Jobs handed to any WorkerPool that have not finished yet, for an orderly end of the process.
 std::atomic<int>& runningJobs();
 // Waits (on the calling thread) until no job runs or `timeoutMs` passed; true when none runs. For
-// the moment after the event loop has ended, and for tests.
+// tests.
 bool waitForJobs(int timeoutMs);
+
+// A job that stores something the user asked for (a sign-out's clear, saved settings) captures one
+// of these, from when it is queued until it has run, so that quitting right after does not lose it.
+struct PendingWrite {
+    PendingWrite();
+    ~PendingWrite();
+    PendingWrite(const PendingWrite&) = delete;
+    PendingWrite& operator=(const PendingWrite&) = delete;
+};
+inline std::shared_ptr<PendingWrite> pendingWrite() { return std::make_shared<PendingWrite>(); }
+// Waits until no such write is pending or `timeoutMs` passed; true when none is. For the moment
+// after the event loop has ended, when the window is already gone.
+bool waitForWrites(int timeoutMs);
 
 // The value type a job's outcome carries: its result, or Done for a job that returns nothing.
 template <class Work>

@@ -64,7 +64,7 @@ QFuture<SettingsValues> SettingsModel::load() {
 QFuture<void> SettingsModel::save(const SettingsValues& values) {
     auto promise = std::make_shared<QPromise<void>>();
     promise->start();
-    inBackground(pool_, this, [values] { store(values); }, [this, promise](Outcome<Done> stored) {
+    inBackground(pool_, this, [values, write = pendingWrite()] { store(values); }, [this, promise](Outcome<Done> stored) {
         if (stored.error)
             promise->setException(stored.error);
         // Even a partly failed save may have changed what isConfigured says.
@@ -76,7 +76,7 @@ QFuture<void> SettingsModel::save(const SettingsValues& values) {
 QFuture<void> SettingsModel::storeFeedURL(const QString& url) {
     auto promise = std::make_shared<QPromise<void>>();
     promise->start();
-    inBackground(pool_, this, [url = url.toStdString()] { Config::setUpdateFeedURL(url); },
+    inBackground(pool_, this, [url = url.toStdString(), write = pendingWrite()] { Config::setUpdateFeedURL(url); },
                  [promise](Outcome<Done> stored) {
                      if (stored.error)
                          promise->setException(stored.error);
