@@ -27,20 +27,19 @@ using test::Identity;
 constexpr const char* kTeam = "TESTTEAM01";
 const std::string kFeed = R"({"version":"1.4.0","url":"https://example.invalid/T.zip"})";
 
-struct Pki {
-    Identity root = Identity::makeRoot("Test Root");
-    Identity signer = root.issueSigner(kTeam);
-    Identity server = root.issueServer();
-    Identity otherTeam = root.issueSigner("OTHERTEAM1");
-    Identity noTeam = root.issueSigner(std::nullopt);
-    Identity strangerRoot = Identity::makeRoot("Stranger Root");
-    Identity stranger = strangerRoot.issueSigner(kTeam);
-};
-
-const Pki& pki() {
-    static const Pki keys;
-    return keys;
+// Each identity is made once, on first use: openssl's key generation is the slow part of a test.
+template <typename Make>
+const Identity& once(Make make) {
+    static const Identity made = make();
+    return made;
 }
+const Identity& root() { return once([] { return Identity::makeRoot("Test Root"); }); }
+const Identity& ourSigner() { return once([] { return root().issueSigner(kTeam); }); }
+const Identity& httpsServer() { return once([] { return root().issueServer(); }); }
+const Identity& otherTeam() { return once([] { return root().issueSigner("OTHERTEAM1"); }); }
+const Identity& noTeam() { return once([] { return root().issueSigner(std::nullopt); }); }
+const Identity& strangerRoot() { return once([] { return Identity::makeRoot("Stranger Root"); }); }
+const Identity& stranger() { return once([] { return strangerRoot().issueSigner(kTeam); }); }
 
 TEST(UpdateManifest, DecodesWhatItKnowsAndRejectsWhatIsNotAManifest) {
     EXPECT_EQ(UpdateManifest::fromJson(R"({"version":"1.4.0","build":"140","date":"May 1","url":"u",
@@ -68,7 +67,7 @@ TEST(VersionOrder, ComparesNumbersByValueAndTheRestByCharacter) {
 // A published release; a failure row changes one thing about it.
 struct Release {
     std::optional<std::string> version = "1.4.0";
-    const Identity* signer = &pki().signer;  // nullptr: unsigned
+    const Identity* signer = &ourSigner();  // nullptr: unsigned
     std::function<void(const fs::path& bundle)> afterSigning = [](const fs::path&) {};
     std::vector<test::ZipEntry> extraEntries;
     std::optional<std::string> rawArchive;
@@ -103,12 +102,12 @@ protected:
     // "ok" or the failure's text.
     std::string feed(const std::string& url) {
         return test::outcomeOf([&] {
-            EXPECT_EQ(fetchUpdateManifest(url, nullptr, pki().root.certificatePEM()).version, "1.4.0");
+            EXPECT_EQ(fetchUpdateManifest(url, nullptr, root().certificatePEM()).version, "1.4.0");
         });
     }
     std::string download(const std::string& url) {
         InstallOptions o;
-        o.trustedCertificatesPEM = pki().root.certificatePEM();
+        o.trustedCertificatesPEM = root().certificatePEM();
         const std::string outcome = test::outcomeOf([&] { downloadArchive(url, file, o); });
         EXPECT_EQ(fs::exists(file), outcome == "ok") << "a failed download leaves no file behind";
         return outcome;
@@ -121,7 +120,7 @@ protected:
     fs::path relaunched = dir.path() / "Apps" / "relaunched";
     fs::path temp = dir.path() / "tmp";
     test::LoopbackServer http;
-    test::LoopbackServer https{&pki().server};
+    test::LoopbackServer https{&httpsServer()};
     InstallLaunch launch;
     std::vector<InstallStage> stages;
 };
@@ -187,7 +186,7 @@ std::string UpdateTest::install(const Release& r, long processID) {
     const std::string zip = r.rawArchive.value_or(test::makeZip(entries));
     http.serve("/T.zip", 200, zip);
     InstallOptions o;
-    o.rootCertificatePEM = pki().root.certificatePEM();
+    o.rootCertificatePEM = root().certificatePEM();
     o.teamIdentifier = kTeam;
     o.installedBundle = dir.path() / r.installedIn / "Trayline.app";
     o.temporaryDirectory = temp;
@@ -283,11 +282,11 @@ INSTANTIATE_TEST_SUITE_P(
         F{"AppOnlyInSubfolder", [](R r, P) { r.rawArchive = test::makeZip({{"in/Trayline.app/x", ""}}); },
           "Download failed: no .app inside the archive"},
         F{"Unsigned", [](R r, P) { r.signer = nullptr; }, kRejected + "code object is not signed at all"},
-        F{"OtherRoot", [](R r, P) { r.signer = &pki().stranger; },
+        F{"OtherRoot", [](R r, P) { r.signer = &stranger(); },
           kRejected + "the signing certificate is not trusted (unable to get local issuer certificate)"},
-        F{"OtherTeam", [](R r, P) { r.signer = &pki().otherTeam; },
+        F{"OtherTeam", [](R r, P) { r.signer = &otherTeam(); },
           kRejected + "the signing certificate belongs to team OTHERTEAM1, not TESTTEAM01"},
-        F{"NoTeam", [](R r, P) { r.signer = &pki().noTeam; },
+        F{"NoTeam", [](R r, P) { r.signer = &noTeam(); },
           kRejected + "the signing certificate names no team"},
         F{"FileAddedAfterSigning",
           [](R r, P) { r.afterSigning = [](P b) { test::writeFile(b / "Contents/x", ""); }; },
