@@ -80,12 +80,15 @@ TEST_F(ClientTest, ReadsUseTheirFixedQueries) {
     }
 }
 
-TEST_F(ClientTest, UserSearchNeedsTwoCharactersAndMeAndExactNamesResolve) {
+TEST_F(ClientTest, UserSearchNeedsTwoCharactersAndReferencesResolve) {
     for (const char* tooShort : {"", "a", "  b\t", "é"})
         EXPECT_TRUE(client.searchUsers(tooShort).empty());
     EXPECT_EQ(outcomeOf([&] { client.resolveUser("q"); }), "No active user matches \u201Cq\u201D.");
     EXPECT_EQ(lastRequest(), "nothing");
     EXPECT_EQ(client.resolveUser(" ME ").sysID, demo::kDemoUserSysId);
+    EXPECT_EQ(client.resolveUser(demo::kDemoUserSysId).name, demo::kDemoUserName);
+    const auto task = client.fetchTasks(Config::groupQuery(), 1).front();
+    EXPECT_EQ(client.resolveTask(task.sysID.value).id(), task.id());
     EXPECT_EQ(client.resolveUser(text::lowercased(demo::kDemoUserName)).sysID, demo::kDemoUserSysId);
 }
 

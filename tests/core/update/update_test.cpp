@@ -48,6 +48,8 @@ TEST(UpdateManifest, DecodesWhatItKnowsAndRejectsWhatIsNotAManifest) {
     const std::pair<const char*, const char*> rows[] = {
         {R"({"version":1.4,"url":"u"})", "The update feed has no text \"version\"."},
         {R"({"version":"1"})", "The update feed has no text \"url\"."},
+        {R"({"version":"1","url":"u","sha256":5})", "The update feed's \"sha256\" is not text."},
+        {R"([{"version":"1","url":"u"}])", "The update feed is not a JSON object."},
     };
     for (const auto& [json, message] : rows)
         EXPECT_EQ(test::outcomeOf([&] { UpdateManifest::fromJson(json); }), message) << json;
@@ -269,8 +271,9 @@ using P = const fs::path&;
 INSTANTIATE_TEST_SUITE_P(
     Rows, InstallFailure,
     ::testing::Values(
-        F{"ChecksumWithATrailingSpace", [](R r, P) { r.checksum = [](std::string d) { return d + " "; }; },
+        F{"WrongChecksum", [](R r, P) { r.checksum = [](auto) { return std::string(64, '0'); }; },
           "Download rejected: checksum doesn't match the manifest."},
+        F{"NotAZip", [](R r, P) { r.rawArchive = "PK, no zip"; }, kUnzip + "Unrecognized archive format)"},
         F{"AbsoluteEntry", [](R r, P d) { r.extraEntries.push_back({(d / "abs.txt").string(), "x"}); },
           kUnzip + "Path is absolute: $DIR/abs.txt)"},
         F{"DotDotEntry", [](R r, P) { r.extraEntries.push_back({"../../escaped.txt", "x"}); },
@@ -322,9 +325,12 @@ INSTANTIATE_TEST_SUITE_P(
           "Can't replace $DIR/a file/Trayline.app \u2014 no write permission."}),
     [](const auto& row) { return std::string(row.param.name); });
 
-TEST(InstallChecksum, IsNotCheckedWhenTheManifestHasNone) {
+TEST(InstallChecksum, IsOptionalButOtherwiseExact) {
+    const std::string file = TRAYLINE_UPDATE_ROOT_CA;
     for (const auto& none : {std::optional<std::string>(), std::optional<std::string>("")})
-        EXPECT_NO_THROW(verifyChecksum(TRAYLINE_UPDATE_ROOT_CA, none));
+        EXPECT_NO_THROW(verifyChecksum(file, none));
+    EXPECT_EQ(test::outcomeOf([&] { verifyChecksum(file, sha256OfFile(file) + " "); }),
+              "Download rejected: checksum doesn't match the manifest.");
 }
 
 TEST(InstallDefaults, AreTheConfiguredRootAndTeam) {
