@@ -133,6 +133,8 @@ struct Route {
     const char* reason;  // why it fails, "" when it does not; $HTTP stands for the http server
 };
 
+void PrintTo(const Route& row, std::ostream* os) { *os << row.name; }
+
 class FeedAndArchive : public UpdateTest, public ::testing::WithParamInterface<Route> {};
 
 TEST_P(FeedAndArchive, ArriveThroughRedirectsOrFailWithTheReason) {
@@ -247,6 +249,8 @@ struct Failure {
     std::function<void(Release&, const fs::path& scratch)> change;
     std::string expected;  // "$DIR" stands for the scratch directory
 };
+
+void PrintTo(const Failure& row, std::ostream* os) { *os << row.name; }
 
 class InstallFailure : public UpdateTest, public ::testing::WithParamInterface<Failure> {};
 
