@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "core/platform/preferences.h"
+#include "core/platform/secret_file_backend.h"
 #include "support/temp_env.h"
 
 namespace trayline {
@@ -16,114 +19,66 @@ protected:
     test::TempProfile profile;
 };
 
-TEST_F(ConfigTest, AbsentKeysReadAsTheirDefaultsAndAreNeverWritten) {
-    EXPECT_EQ(Config::instanceURL(), Config::kDefaultInstanceURL);
-    EXPECT_EQ(Config::clientID(), "");
-    EXPECT_EQ(Config::table(), "sc_task");
-    EXPECT_EQ(Config::groupSysID().size(), 32u);
-    EXPECT_EQ(Config::groupStates(), "1,2,3");
-    EXPECT_EQ(Config::pollMinutes(), 5);
-    EXPECT_TRUE(Config::notifyNewRequest());
-    EXPECT_TRUE(Config::notifyAssignedToMe());
-    EXPECT_TRUE(Config::autoUpdate());
-    EXPECT_FALSE(Config::mcpAllowWrites());
-    EXPECT_TRUE(Config::updateFeedURL().starts_with("https://"));
-    EXPECT_TRUE(Config::updateFeedURL().ends_with("/appcast.json"));
+TEST_F(ConfigTest, AbsentKeysReadAsDefaultsAndAreNeverWritten) {
+    EXPECT_EQ(Config::groupQuery(),
+              "assignment_group=5a3d9e0c1b7f4c2a8e6d4b2f0a9c7e15^stateIN1,2,3^ORDERBYDESCopened_at");
+    EXPECT_EQ(Config::table() + Config::clientID(), "sc_task");
+    EXPECT_TRUE(Config::notifyAssignedToMe() && Config::autoUpdate() && !Config::mcpAllowWrites());
     EXPECT_FALSE(std::filesystem::exists(PreferencesFile::forCurrentUser().path()));
 }
 
-struct InstanceCase {
-    json stored;
-    std::string expected;
-};
-class InstanceURLTest : public ConfigTest, public ::testing::WithParamInterface<InstanceCase> {};
-
-TEST_P(InstanceURLTest, RemovesExactlyOneTrailingSlash) {
-    store("instanceURL", GetParam().stored);
-    EXPECT_EQ(Config::instanceURL(), GetParam().expected);
+TEST_F(ConfigTest, StoredValuesReadByTheirTypeWithOthersAsDefaults) {
+    const std::map<std::string, std::string (*)()> read = {
+        {"instanceURL", Config::instanceURL}, {"table", Config::table}, {"groupStates", Config::groupStates},
+        {"pollMinutes", [] { return std::to_string(Config::pollMinutes()); }},
+        {"mcpAllowWrites", [] { return std::to_string(Config::mcpAllowWrites()); }},
+        {"notifyNewRequest", [] { return std::to_string(Config::notifyNewRequest()); }}};
+    const std::tuple<std::string, json, std::string> rows[] = {
+        {"instanceURL", "https://x.service-now.com/", "https://x.service-now.com"},
+        {"instanceURL", "https://x//", "https://x/"}, {"instanceURL", "/", ""},
+        {"instanceURL", true, "https://brindle.service-now.com"},
+        {"pollMinutes", 0, "1"}, {"pollMinutes", -3, "1"}, {"pollMinutes", 7, "7"},
+        {"pollMinutes", "7", "5"}, {"pollMinutes", 7.5, "5"}, {"pollMinutes", nullptr, "5"},
+        {"table", "", ""}, {"groupStates", 12, "12"}, {"groupStates", json::array(), "1,2,3"},
+        {"mcpAllowWrites", 1, "0"}, {"notifyNewRequest", false, "0"}, {"notifyNewRequest", "false", "1"}};
+    for (const auto& [key, stored, expected] : rows) {
+        store(key, stored);
+        EXPECT_EQ(read.at(key)(), expected) << key << " = " << stored;
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Values, InstanceURLTest,
-                         ::testing::Values(InstanceCase{"https://x.service-now.com/", "https://x.service-now.com"},
-                                           InstanceCase{"https://x.service-now.com//", "https://x.service-now.com/"},
-                                           InstanceCase{"https://x", "https://x"}, InstanceCase{"", ""},
-                                           InstanceCase{"/", ""},
-                                           InstanceCase{true, std::string(Config::kDefaultInstanceURL)}));
-
-struct PollCase {
-    json stored;
-    std::int64_t expected;
-};
-class PollMinutesTest : public ConfigTest, public ::testing::WithParamInterface<PollCase> {};
-
-TEST_P(PollMinutesTest, ClampsIntegersAndIgnoresOtherTypes) {
-    store("pollMinutes", GetParam().stored);
-    EXPECT_EQ(Config::pollMinutes(), GetParam().expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(Values, PollMinutesTest,
-                         ::testing::Values(PollCase{0, 1}, PollCase{-3, 1}, PollCase{1, 1}, PollCase{7, 7},
-                                           PollCase{"7", 5}, PollCase{7.5, 5}, PollCase{true, 5},
-                                           PollCase{nullptr, 5}));
-
-TEST_F(ConfigTest, StringSettingsKeepEmptyTextAndReadNumbersAsText) {
-    store("table", "");
-    store("groupStates", 12);
-    store("clientID", json::array());
-    EXPECT_EQ(Config::table(), "");
-    EXPECT_EQ(Config::groupStates(), "12");
-    EXPECT_EQ(Config::clientID(), "");
-}
-
-TEST_F(ConfigTest, BooleansOfAnotherTypeReadAsDefault) {
-    store("mcpAllowWrites", 1);
-    store("autoUpdate", false);
-    store("notifyNewRequest", "false");
-    EXPECT_FALSE(Config::mcpAllowWrites());
-    EXPECT_FALSE(Config::autoUpdate());
-    EXPECT_TRUE(Config::notifyNewRequest());
-}
-
-TEST_F(ConfigTest, SettersTrimWhiteSpaceAndLineBreaksAndStoreTypedValues) {
+TEST_F(ConfigTest, SettersTrimTextAndStoreTypedValuesThatTheGroupQueryTakesVerbatim) {
     Config::setInstanceURL("  https://acme.service-now.com/ \n");
-    Config::setTable(" \t\n");
+    Config::setGroupSysID(" abc");
+    Config::setGroupStates("1^ORactive=true");
     Config::setPollMinutes(-4);
     Config::setMcpAllowWrites(true);
-    const auto stored = PreferencesFile::forCurrentUser().read();
-    EXPECT_EQ(stored["instanceURL"], "https://acme.service-now.com/");
-    EXPECT_EQ(stored["table"], "");
-    EXPECT_EQ(stored["pollMinutes"], 1);
-    EXPECT_EQ(stored["mcpAllowWrites"], true);
-    EXPECT_EQ(Config::instanceURL(), "https://acme.service-now.com");
+    EXPECT_EQ(PreferencesFile::forCurrentUser().read(),
+              json({{"instanceURL", "https://acme.service-now.com/"}, {"groupSysID", "abc"},
+                    {"groupStates", "1^ORactive=true"}, {"pollMinutes", 1}, {"mcpAllowWrites", true}}));
+    EXPECT_EQ(Config::groupQuery(), "assignment_group=abc^stateIN1^ORactive=true^ORDERBYDESCopened_at");
 }
 
 TEST_F(ConfigTest, IsConfiguredChecksInOrderAndReadsTheSecretLast) {
     int secretReads = 0;
-    auto secret = [&](std::optional<std::string> v) {
-        return [&secretReads, v] {
-            ++secretReads;
-            return v;
-        };
-    };
-    store("instanceURL", "");
-    store("clientID", "abc");
-    EXPECT_FALSE(Config::isConfigured(secret("s")));
-    store("instanceURL", "https://acme.service-now.com");
-    store("clientID", "");
-    EXPECT_FALSE(Config::isConfigured(secret("s")));
+    const auto file = std::make_shared<SecretFileBackend>(profile.root() / "keychain.json");
+    const Keychain keychain([&] {
+        ++secretReads;
+        return file;
+    });
+    for (const auto& [url, id] : {std::pair{"", "abc"}, {"https://acme.service-now.com", ""}}) {
+        store("instanceURL", url);
+        store("clientID", id);
+        EXPECT_FALSE(Config::isConfigured(keychain));
+    }
     EXPECT_EQ(secretReads, 0);
     store("clientID", "abc");
-    EXPECT_FALSE(Config::isConfigured(secret("")));
-    EXPECT_FALSE(Config::isConfigured(secret(std::nullopt)));
-    EXPECT_TRUE(Config::isConfigured(secret("s")));
-    EXPECT_EQ(secretReads, 3);
-}
-
-TEST_F(ConfigTest, GroupQueryInsertsSettingsVerbatim) {
-    store("groupSysID", "abc");
-    EXPECT_EQ(Config::groupQuery(), "assignment_group=abc^stateIN1,2,3^ORDERBYDESCopened_at");
-    store("groupStates", "1^ORactive=true");
-    EXPECT_EQ(Config::groupQuery(), "assignment_group=abc^stateIN1^ORactive=true^ORDERBYDESCopened_at");
+    EXPECT_FALSE(Config::isConfigured(keychain)) << "no secret";
+    Config::setClientSecret(" \n", keychain);
+    EXPECT_FALSE(Config::isConfigured(keychain)) << "an empty secret";
+    Config::setClientSecret(" s\n", keychain);
+    EXPECT_TRUE(Config::isConfigured(keychain));
+    EXPECT_EQ(Config::clientSecret(keychain), "s");
 }
 
 }  // namespace
