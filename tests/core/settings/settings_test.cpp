@@ -32,8 +32,8 @@ TEST_F(ConfigTest, StoredValuesReadByTheirTypeWithOthersAsDefaults) {
     const std::tuple<std::string, json, std::string> rows[] = {
         {"instanceURL", "https://x.service-now.com/", "https://x.service-now.com"},
         {"instanceURL", "https://x//", "https://x/"}, {"instanceURL", true, "https://brindle.service-now.com"},
-        {"pollMinutes", 0, "1"}, {"pollMinutes", 7, "7"}, {"pollMinutes", "7", "5"}, {"pollMinutes", 7.5, "5"},
-        {"table", "", ""}, {"table", true, "sc_task"}, {"groupStates", 12, "12"},
+        {"pollMinutes", -3, "1"}, {"pollMinutes", 0, "1"}, {"pollMinutes", 7, "7"}, {"pollMinutes", "7", "5"},
+        {"pollMinutes", 7.5, "5"}, {"table", "", ""}, {"table", true, "sc_task"}, {"groupStates", 12, "12"},
         {"groupStates", json::array(), "1,2,3"}, {"notifyNewRequest", false, "0"}, {"notifyNewRequest", "false", "1"}};
     for (const auto& [key, stored, expected] : rows) {
         store(key, stored);
