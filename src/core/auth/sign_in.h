@@ -21,7 +21,8 @@ public:
         std::function<void(const std::string& url)> openBrowser;
         std::uint16_t port = 8765;
         std::chrono::milliseconds limit = std::chrono::seconds(300);
-        // Where the new set is stored and the client secret read; null: TokenStore::shared().
+        // Where the new set is stored and the client secret read; null: TokenStore::shared(), the
+        // store every request takes its token from.
         TokenStore* tokens = nullptr;
     };
 

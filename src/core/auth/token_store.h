@@ -61,9 +61,9 @@ public:
 private:
     void saveLocked(const TokenSet& tokens);
 
+    Keychain keychain_;
     // Serialises the instance members: one body at a time. save(), clear() and
     // saveIfGeneration() take it, so do not call them while holding it.
-    Keychain keychain_;
     std::mutex mutex_;
     std::atomic<std::uint64_t> generation_{0};
 

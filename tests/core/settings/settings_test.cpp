@@ -1,5 +1,4 @@
-// The settings: typed reads and trimmed writes over the preferences file, the keychain-held client
-// secret, and what the app reads from the bundle it runs in.
+// Settings: typed reads and trimmed writes of the preferences file, and facts of the app's bundle.
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -27,14 +26,18 @@ protected:
 TEST_F(ConfigTest, StoredValuesReadByTheirTypeWithOthersAsDefaults) {
     const std::map<std::string, std::string (*)()> read = {
         {"instanceURL", Config::instanceURL}, {"table", Config::table}, {"groupStates", Config::groupStates},
-        {"pollMinutes", [] { return std::to_string(Config::pollMinutes()); }},
-        {"notifyNewRequest", [] { return std::to_string(Config::notifyNewRequest()); }}};
+        {"updateFeedURL", Config::updateFeedURL}, {"pollMinutes", [] { return std::to_string(Config::pollMinutes()); }},
+        {"notifyNewRequest", [] { return std::to_string(Config::notifyNewRequest()); }},
+        {"notifyAssignedToMe", [] { return std::to_string(Config::notifyAssignedToMe()); }},
+        {"autoUpdate", [] { return std::to_string(Config::autoUpdate()); }},
+        {"mcpAllowWrites", [] { return std::to_string(Config::mcpAllowWrites()); }}};
     const std::tuple<std::string, json, std::string> rows[] = {
         {"instanceURL", "https://x.service-now.com/", "https://x.service-now.com"},
         {"instanceURL", "https://x//", "https://x/"}, {"instanceURL", true, "https://brindle.service-now.com"},
         {"pollMinutes", -3, "1"}, {"pollMinutes", 0, "1"}, {"pollMinutes", 7, "7"}, {"pollMinutes", "7", "5"},
         {"pollMinutes", 7.5, "5"}, {"table", "", ""}, {"table", true, "sc_task"}, {"groupStates", 12, "12"},
-        {"groupStates", json::array(), "1,2,3"}, {"notifyNewRequest", false, "0"}, {"notifyNewRequest", "false", "1"}};
+        {"groupStates", json::array(), "1,2,3"}, {"updateFeedURL", 2.5, "2.5"}, {"notifyNewRequest", false, "0"},
+        {"notifyAssignedToMe", "false", "1"}, {"autoUpdate", 0, "1"}, {"mcpAllowWrites", true, "1"}};
     for (const auto& [key, stored, expected] : rows) {
         store(key, stored);
         EXPECT_EQ(read.at(key)(), expected) << key << " = " << stored;
@@ -47,11 +50,12 @@ TEST_F(ConfigTest, SettersTrimTextAndStoreTypedValuesThatTheGroupQueryTakesVerba
     EXPECT_FALSE(std::filesystem::exists(PreferencesFile::forCurrentUser().path())) << "a read wrote";
     Config::setGroupSysID(" abc\n");
     Config::setGroupStates("1^ORactive=true");
+    Config::setTable(" \t\n");
     Config::setPollMinutes(-4);
-    Config::setMcpAllowWrites(true);
+    Config::setAutoUpdate(false);
     EXPECT_EQ(PreferencesFile::forCurrentUser().read(),
-              json({{"groupSysID", "abc"}, {"groupStates", "1^ORactive=true"}, {"pollMinutes", 1},
-                    {"mcpAllowWrites", true}}));
+              json({{"groupSysID", "abc"}, {"groupStates", "1^ORactive=true"}, {"table", ""}, {"pollMinutes", 1},
+                    {"autoUpdate", false}}));
     EXPECT_EQ(Config::groupQuery(), "assignment_group=abc^stateIN1^ORactive=true^ORDERBYDESCopened_at");
 }
 
@@ -115,8 +119,10 @@ TEST(AppInfo, ReadsTheBundleOfContentsBinAndFallsBackOnAnythingElse) {
                         "<plist><dict><key>CFBundleShortVersionString</key>" + entry + "</dict></plist>");
         return AppInfo::versionOf(bundle);
     };
+    EXPECT_EQ(AppInfo::versionOf(bundle), "dev");
     EXPECT_EQ(version("<string>1.4.2</string>"), "1.4.2");
     EXPECT_EQ(version("<integer>2</integer>"), "dev");
+    EXPECT_EQ(version("</garbage"), "dev");
     test::writeFile(bundle / "Contents/Resources/CHANGELOG.md", "## 1.4.2\n- Faster ✓\n");
     EXPECT_EQ(AppInfo::changelogOf(bundle), "## 1.4.2\n- Faster ✓\n");
     test::writeFile(bundle / "Contents/Resources/CHANGELOG.md", "bad \xFF utf8");
