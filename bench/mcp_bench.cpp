@@ -21,7 +21,6 @@
 
 #include "core/auth/token_store.h"
 #include "core/platform/http.h"
-#include "core/platform/secret_store.h"
 #include "core/servicenow/watcher_queries.h"
 #include "core/servicenow/sn_task.h"
 #include "core/platform/text.h"
@@ -117,7 +116,6 @@ void prepareProfile(demo::DemoInstance& instance) {
     ::chmod((root / "data" / "com.brindle.Trayline" / "keychain.json").c_str(), 0600);
     ::setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
     ::setenv("XDG_DATA_HOME", (root / "data").c_str(), 1);
-    SecretStore::resetSelection();
     Config::setInstanceURL(instance.baseUrl());
     Config::setClientID(demo::kClientId);
     Config::setClientSecret(demo::kClientSecret);

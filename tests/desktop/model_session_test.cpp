@@ -59,6 +59,11 @@ private:
     std::chrono::milliseconds delay_;
 };
 
+Keychain slowKeychain() {
+    auto slow = std::make_shared<SlowSecretStore>(SecretStore::forCurrentUser(), 300ms);
+    return Keychain([slow] { return slow; });
+}
+
 // The longest time between two turns of the event loop while it is watched.
 class LoopWatch {
 public:
@@ -80,10 +85,11 @@ private:
 class ModelSessionTest : public ::testing::Test {
 protected:
     void SetUp() override { demo.signIn(); }
-    std::unique_ptr<AppModel> makeModel(Notifier* notifier = nullptr) {
+    std::unique_ptr<AppModel> makeModel(Notifier* notifier = nullptr, TokenStore* tokens = nullptr) {
         AppModel::Options options;
         options.startPolling = false;
         options.notifier = notifier;
+        options.signIn.tokens = tokens;
         options.signIn.openBrowser = [](const std::string&) {};  // the test plays no browser
         options.signIn.port = 0;
         return std::make_unique<AppModel>(std::move(options));
@@ -144,11 +150,10 @@ TEST_F(ModelSessionTest, SignOutCancelsASignInSoItsTokensAreNeverStored) {
 // Quitting right after a sign-out waits for the clear (and only for such writes), even when the
 // keyring is slow.
 TEST_F(ModelSessionTest, ASignOutIsStoredBeforeTheProcessMayEnd) {
-    SecretStore::setForTesting(std::make_shared<SlowSecretStore>(SecretStore::forCurrentUser(), 300ms));
-    auto model = makeModel();
+    TokenStore slow(slowKeychain());
+    auto model = makeModel(nullptr, &slow);
     model->auth()->signOut();
     ASSERT_TRUE(waitForWrites(3000));
-    SecretStore::setForTesting(nullptr);
     EXPECT_FALSE(TokenStore::load().has_value());
 }
 
@@ -253,10 +258,10 @@ TEST_F(ModelSessionTest, LatestPeopleLookupWins) {
 // With a keyring that takes 300 ms per call and an instance that takes 300 ms per request, the
 // event loop keeps turning through launch, every action of the panel and its sheets, and sign-out.
 TEST_F(ModelSessionTest, NoActionHoldsUpTheGuiThread) {
-    SecretStore::setForTesting(std::make_shared<SlowSecretStore>(SecretStore::forCurrentUser(), 300ms));
+    TokenStore slow(slowKeychain());
     demo.instance().setLatency(300ms);
     LoopWatch watch;
-    auto model = makeModel();
+    auto model = makeModel(nullptr, &slow);
     EXPECT_FALSE(model->isReady());
     ASSERT_TRUE(test::spinUntil([&] { return model->isReady(); }));
     EXPECT_TRUE(model->auth()->isSignedIn());
@@ -275,7 +280,6 @@ TEST_F(ModelSessionTest, NoActionHoldsUpTheGuiThread) {
     model->auth()->signOut();
     ASSERT_TRUE(waitForJobs(5000));
     EXPECT_LT(watch.longestGapMs(), 150) << "the event loop stopped for a keyring or network wait";
-    SecretStore::setForTesting(nullptr);
 }
 
 struct SaveCase {

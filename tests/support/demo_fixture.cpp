@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include "core/auth/token_store.h"
-#include "core/platform/secret_store.h"
 #include "core/settings/config.h"
 
 namespace trayline::test {
@@ -14,7 +13,6 @@ void useFileKeychain() {
     ::chmod(dir.c_str(), 0700);
     writeFile(dir / "keychain.json", "{}");
     ::chmod((dir / "keychain.json").c_str(), 0600);
-    SecretStore::resetSelection();
 }
 
 DemoProfile::DemoProfile(demo::Options options)
@@ -27,10 +25,7 @@ DemoProfile::DemoProfile(demo::Options options)
     Config::setGroupSysID(demo::kGroupSysId);
 }
 
-DemoProfile::~DemoProfile() {
-    instance_->stop();
-    SecretStore::resetSelection();
-}
+DemoProfile::~DemoProfile() { instance_->stop(); }
 
 void DemoProfile::signIn(int expiresInSeconds) { signInAs(instance_->demoUserSysId(), expiresInSeconds); }
 

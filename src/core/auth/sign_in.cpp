@@ -16,6 +16,8 @@ SignInFlow::SignInFlow() : SignInFlow(Options{}) {}
 SignInFlow::SignInFlow(Options options) : options_(std::move(options)) {
     if (!options_.openBrowser)
         options_.openBrowser = [](const std::string& url) { openInBrowser(url); };
+    if (!options_.tokens)
+        options_.tokens = &TokenStore::shared();
 }
 
 SignInFlow::~SignInFlow() = default;
@@ -29,10 +31,11 @@ std::string SignInFlow::authorizationURL(const std::string& instanceURL, const s
 }
 
 void SignInFlow::run() {
-    if (!Config::isConfigured())
+    auto& store = *options_.tokens;
+    if (!Config::isConfigured(store.keychain()))
         throw AuthError::notConfigured();
     // A sign-out (clear) after this point wins: the new tokens are then not stored.
-    const auto generation = TokenStore::shared().generation();
+    const auto generation = store.generation();
     const auto base = currentInstanceURL();
     const auto state = makeUUID();
     CallbackServer server(state, options_.port, options_.limit);
@@ -58,13 +61,14 @@ void SignInFlow::run() {
     const auto code = server.waitForCode();
     const auto tokens = tokenRequest({{"grant_type", "authorization_code"},
                                       {"code", code},
-                                      {"redirect_uri", std::string(kRedirectURI)}});
+                                      {"redirect_uri", std::string(kRedirectURI)}},
+                                     store.keychain());
     bool cancelled;
     {
         std::lock_guard lock(mutex_);
         cancelled = cancelled_;
     }
-    if (cancelled || !TokenStore::shared().saveIfGeneration(tokens, generation))
+    if (cancelled || !store.saveIfGeneration(tokens, generation))
         throw CallbackCancelled();
 }
 

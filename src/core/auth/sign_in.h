@@ -12,6 +12,7 @@
 namespace trayline {
 
 class CallbackServer;
+class TokenStore;
 
 class SignInFlow {
 public:
@@ -20,6 +21,9 @@ public:
         std::function<void(const std::string& url)> openBrowser;
         std::uint16_t port = 8765;
         std::chrono::milliseconds limit = std::chrono::seconds(300);
+        // Where the new set is stored and the client secret read; null: TokenStore::shared(), the
+        // store every request takes its token from.
+        TokenStore* tokens = nullptr;
     };
 
     SignInFlow();

@@ -17,7 +17,7 @@ struct TokenStore::RefreshFlight {
 
 std::string TokenStore::accessToken(const std::optional<std::string>& replacing) {
     std::unique_lock lock(flightMutex_);
-    const auto stored = load();
+    const auto stored = read();
     if (!stored)
         throw AuthError::notSignedIn();
     if (replacing) {
@@ -48,7 +48,8 @@ std::string TokenStore::accessToken(const std::optional<std::string>& replacing)
         settle();
     };
     try {
-        auto fresh = tokenRequest({{"grant_type", "refresh_token"}, {"refresh_token", stored->refreshToken}});
+        auto fresh = tokenRequest(
+            {{"grant_type", "refresh_token"}, {"refresh_token", stored->refreshToken}}, keychain_);
         if (fresh.refreshToken.empty())
             fresh.refreshToken = stored->refreshToken;
         // A sign-out that happened meanwhile wins: the new set is neither stored nor used.

@@ -56,10 +56,10 @@ Instant expiryFor(long long expiresIn, Instant received) {
     return received + std::chrono::seconds(std::max(expiresIn - 60, 60LL));
 }
 
-TokenSet tokenRequest(Form form) {
+TokenSet tokenRequest(Form form, const Keychain& keychain) {
     const auto base = currentInstanceURL();
     form.emplace_back("client_id", Config::clientID());
-    form.emplace_back("client_secret", Config::clientSecret());
+    form.emplace_back("client_secret", Config::clientSecret(keychain));
 
     http::Request request;
     request.method = "POST";

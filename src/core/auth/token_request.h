@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/auth/token_set.h"
+#include "core/platform/keychain.h"
 
 namespace trayline {
 
@@ -31,8 +32,9 @@ struct TokenResponse {
 // Lifetime with the safety margin: max(expiresIn - 60, 60) seconds after `received`.
 Instant expiryFor(long long expiresIn, Instant received);
 
-// POSTs the form plus the client credentials to <instance>/oauth_token.do. Status 200 → the new
-// token set; any other status → AuthError::badResponse; transport failures pass through.
-TokenSet tokenRequest(Form form);
+// POSTs the form plus the client credentials (the secret from `keychain`) to
+// <instance>/oauth_token.do. Status 200 → the new token set; any other status →
+// AuthError::badResponse; transport failures pass through.
+TokenSet tokenRequest(Form form, const Keychain& keychain);
 
 }  // namespace trayline

@@ -1,7 +1,5 @@
 #include "core/auth/token_store.h"
 
-#include "core/platform/keychain.h"
-
 namespace trayline {
 
 TokenStore& TokenStore::shared() {
@@ -9,8 +7,8 @@ TokenStore& TokenStore::shared() {
     return store;
 }
 
-std::optional<TokenSet> TokenStore::load() {
-    auto text = Keychain::get(kAccount);
+std::optional<TokenSet> TokenStore::read() const {
+    auto text = keychain_.get(kAccount);
     if (!text)
         return std::nullopt;
     return TokenSet::fromJson(*text);
@@ -24,7 +22,7 @@ void TokenStore::save(const TokenSet& tokens) {
 void TokenStore::clear() {
     std::lock_guard lock(mutex_);
     generation_.fetch_add(1);
-    Keychain::remove(kAccount);
+    keychain_.remove(kAccount);
 }
 
 bool TokenStore::saveIfGeneration(const TokenSet& tokens, std::uint64_t expected) {
@@ -37,7 +35,7 @@ bool TokenStore::saveIfGeneration(const TokenSet& tokens, std::uint64_t expected
 
 void TokenStore::saveLocked(const TokenSet& tokens) {
     if (auto text = tokens.toJson())
-        Keychain::set(*text, kAccount);
+        keychain_.set(*text, kAccount);
 }
 
 }  // namespace trayline

@@ -1,13 +1,14 @@
 #pragma once
 
-// TokenStore: the single shared owner of the stored token set. It keeps no copy
-// of the set in memory: every read goes to the keychain item "tokens", so a change is visible at
-// once to any later read in this process or in another one (the MCP mode).
+// TokenStore: the owner of the stored token set; the app uses the one shared() instance. It keeps
+// no copy of the set in memory: every read goes to the keychain item "tokens", so a change is
+// visible at once to any later read in this process or in another one (the MCP mode).
 //
 // Sign-out wins: clear() bumps a generation counter; a refresh that started before
 // a sign-out stores its result with saveIfGeneration(), which then stores nothing.
 
 #include "core/auth/token_set.h"
+#include "core/platform/keychain.h"
 
 #include <atomic>
 #include <memory>
@@ -22,12 +23,19 @@ class TokenStore {
 public:
     static constexpr const char* kAccount = "tokens";
 
+    // Over the keychain that also holds the client secret used to refresh.
+    explicit TokenStore(Keychain keychain = Keychain()) : keychain_(std::move(keychain)) {}
+
     // Created on first use, kept for the life of the process.
     static TokenStore& shared();
 
     // The signed-in test: the decoded "tokens" item, or nullopt when it is absent or cannot be
     // decoded (the item is then left untouched). Not serialised with the members below.
-    static std::optional<TokenSet> load();
+    std::optional<TokenSet> read() const;
+    // shared().read()
+    static std::optional<TokenSet> load() { return shared().read(); }
+
+    const Keychain& keychain() const { return keychain_; }
 
     // Stores the token set; a failure to encode or to write is not reported.
     void save(const TokenSet& tokens);
@@ -51,9 +59,9 @@ public:
     TokenStore& operator=(const TokenStore&) = delete;
 
 private:
-    TokenStore() = default;
     void saveLocked(const TokenSet& tokens);
 
+    Keychain keychain_;
     // Serialises the instance members: one body at a time. save(), clear() and
     // saveIfGeneration() take it, so do not call them while holding it.
     std::mutex mutex_;

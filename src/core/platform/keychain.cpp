@@ -1,13 +1,12 @@
 #include "core/platform/keychain.h"
 
-#include "core/platform/secret_store.h"
 #include "core/platform/text.h"
 
 namespace trayline {
 
-std::optional<std::string> Keychain::get(const std::string& account) {
+std::optional<std::string> Keychain::get(const std::string& account) const {
     try {
-        auto data = SecretStore::forCurrentUser()->get(account);
+        auto data = store_()->get(account);
         if (!data || !text::isValidUtf8(*data))
             return std::nullopt;
         return data;
@@ -16,16 +15,16 @@ std::optional<std::string> Keychain::get(const std::string& account) {
     }
 }
 
-void Keychain::set(const std::string& value, const std::string& account) {
+void Keychain::set(const std::string& value, const std::string& account) const {
     try {
-        SecretStore::forCurrentUser()->set(account, value);
+        store_()->set(account, value);
     } catch (...) {
     }
 }
 
-void Keychain::remove(const std::string& account) {
+void Keychain::remove(const std::string& account) const {
     try {
-        SecretStore::forCurrentUser()->remove(account);
+        store_()->remove(account);
     } catch (...) {
     }
 }

@@ -3,34 +3,15 @@
 #include "core/platform/secret_file_backend.h"
 #include "core/platform/secret_service_backend.h"
 
-#include <mutex>
-
 namespace trayline {
 
-namespace {
-
-struct Selection {
-    std::mutex mutex;
-    std::shared_ptr<SecretStore> injected;
-    // The remembered probe: for which bus address, and what answered there (nullptr: nothing).
-    bool probed = false;
-    std::string busAddress;
-    std::shared_ptr<SecretServiceBackend> service;
-};
-
-Selection& selection() {
-    static Selection s;
-    return s;
+std::shared_ptr<SecretStore> SecretStore::forCurrentUser() {
+    static SecretStoreSelector selector;
+    return selector.select();
 }
 
-}  // namespace
-
-std::shared_ptr<SecretStore> SecretStore::forCurrentUser() {
-    auto& s = selection();
-    // Held across the probe on purpose: concurrent first callers wait for one probe.
-    std::lock_guard lock(s.mutex);
-    if (s.injected)
-        return s.injected;
+std::shared_ptr<SecretStore> SecretStoreSelector::select() {
+    std::lock_guard lock(mutex_);
     try {
         auto file = SecretFileBackend::defaultPath();
         std::error_code ec;
@@ -38,38 +19,20 @@ std::shared_ptr<SecretStore> SecretStore::forCurrentUser() {
             return std::make_shared<SecretFileBackend>(std::move(file));
 
         const std::string address = SecretServiceBackend::sessionBusAddress();
-        const bool stale = s.service && !s.service->isConnected();
-        if (!s.probed || s.busAddress != address || stale) {
-            s.service.reset();
-            s.service = address.empty() ? nullptr : SecretServiceBackend::connect(probeTimeout);
-            s.busAddress = address;
-            s.probed = true;
+        const bool stale = service_ && !service_->isConnected();
+        if (!probed_ || busAddress_ != address || stale) {
+            service_.reset();
+            service_ = address.empty() ? nullptr : SecretServiceBackend::connect(SecretStore::probeTimeout);
+            busAddress_ = address;
+            probed_ = true;
         }
-        if (s.service)
-            return s.service;
+        if (service_)
+            return service_;
         return std::make_shared<SecretFileBackend>(std::move(file));
     } catch (...) {
         // Only allocation can throw here; fall back to the file as a keyring-less machine would.
         return std::make_shared<SecretFileBackend>(SecretFileBackend::defaultPath());
     }
-}
-
-void SecretStore::setForTesting(std::shared_ptr<SecretStore> store) {
-    auto& s = selection();
-    std::lock_guard lock(s.mutex);
-    s.injected = std::move(store);
-}
-
-void SecretStore::resetSelection() {
-    auto& s = selection();
-    std::shared_ptr<SecretServiceBackend> old;
-    {
-        std::lock_guard lock(s.mutex);
-        old = std::move(s.service);
-        s.probed = false;
-        s.busAddress.clear();
-    }
-    // `old` closes its connection here, outside the lock (unless a caller still holds it).
 }
 
 }  // namespace trayline

@@ -9,7 +9,9 @@
 // this and adds the silent-failure and UTF-8 rules; the store itself deals in byte strings.
 
 #include <chrono>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,6 +19,8 @@
 namespace trayline {
 
 inline constexpr std::string_view kSecretService = "com.brindle.Trayline";
+
+class SecretServiceBackend;
 
 class SecretStore {
 public:
@@ -34,21 +38,31 @@ public:
 
     virtual Kind kind() const { return Kind::other; }
 
-    // The store for the current user, chosen at each call from the current environment:
-    //  1. a store installed with setForTesting(), if any;
-    //  2. the file backend when keychain.json exists under the current $XDG_DATA_HOME;
-    //  3. the Secret Service when one answers on the session bus within probeTimeout;
-    //  4. otherwise (no bus, no service, no answer in time) the file backend.
-    // The probe's outcome is remembered per session-bus address (and dropped when the bus
-    // connection closes), so only the first call of a process pays for it. Never throws.
+    // The store for the current user, as the process's one SecretStoreSelector chooses it.
     static std::shared_ptr<SecretStore> forCurrentUser();
 
-    // Tests: make forCurrentUser() return `store` (nullptr restores automatic selection).
-    static void setForTesting(std::shared_ptr<SecretStore> store);
-    // Forgets the remembered probe outcome (and closes the bus connection it held).
-    static void resetSelection();
-
     static constexpr std::chrono::milliseconds probeTimeout{2000};
+};
+
+// Where a keychain finds its store at each call.
+using SecretStoreProvider = std::function<std::shared_ptr<SecretStore>()>;
+
+// Chooses the store for the current user at each call, from the current environment:
+//  1. the file backend when keychain.json exists under the current $XDG_DATA_HOME;
+//  2. the Secret Service when one answers on the session bus within probeTimeout;
+//  3. otherwise (no bus, no service, no answer in time) the file backend.
+// The probe's outcome is remembered per session-bus address (and dropped when the bus
+// connection closes), so only the first call pays for it. Never throws.
+class SecretStoreSelector {
+public:
+    std::shared_ptr<SecretStore> select();
+
+private:
+    // Held across the probe on purpose: concurrent first callers wait for one probe.
+    std::mutex mutex_;
+    bool probed_ = false;
+    std::string busAddress_;
+    std::shared_ptr<SecretServiceBackend> service_;  // what answered there; nullptr: nothing
 };
 
 }  // namespace trayline

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "core/platform/keychain.h"
 #include "core/platform/preferences.h"
 #include "core/platform/text.h"
 
@@ -85,14 +84,18 @@ void Config::setNotifyAssignedToMe(bool v) {
 void Config::setAutoUpdate(bool v) { PreferencesFile::forCurrentUser().set("autoUpdate", v); }
 void Config::setMcpAllowWrites(bool v) { PreferencesFile::forCurrentUser().set("mcpAllowWrites", v); }
 
-std::string Config::clientSecret() { return Keychain::get("clientSecret").value_or(""); }
+std::string Config::clientSecret(const Keychain& keychain) {
+    return keychain.get("clientSecret").value_or("");
+}
 
-void Config::setClientSecret(std::string_view v) { Keychain::set(text::trimmed(v), "clientSecret"); }
+void Config::setClientSecret(std::string_view v, const Keychain& keychain) {
+    keychain.set(text::trimmed(v), "clientSecret");
+}
 
-bool Config::isConfigured(const SecretReader& readSecret) {
+bool Config::isConfigured(const Keychain& keychain) {
     if (instanceURL().empty() || clientID().empty())
         return false;
-    const auto secret = readSecret ? readSecret() : Keychain::get("clientSecret");
+    const auto secret = keychain.get("clientSecret");
     return secret && !secret->empty();
 }
 

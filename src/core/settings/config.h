@@ -4,10 +4,10 @@
 // one process (the tray app) is seen by the next read in another (the MCP server).
 
 #include <cstdint>
-#include <functional>
-#include <optional>
 #include <string>
 #include <string_view>
+
+#include "core/platform/keychain.h"
 
 namespace trayline {
 
@@ -45,13 +45,12 @@ struct Config {
     static void setMcpAllowWrites(bool v);
 
     // The OAuth client secret lives in the keychain, never in the preferences file.
-    static std::string clientSecret();
-    static void setClientSecret(std::string_view v);
+    static std::string clientSecret(const Keychain& keychain = Keychain());
+    static void setClientSecret(std::string_view v, const Keychain& keychain = Keychain());
 
-    using SecretReader = std::function<std::optional<std::string>()>;
     // Instance URL, client ID and client secret all non-empty, tested in that order; the secret
-    // is read (through `readSecret`, the keychain by default) only when the first two pass.
-    static bool isConfigured(const SecretReader& readSecret = {});
+    // is read only when the first two pass.
+    static bool isConfigured(const Keychain& keychain = Keychain());
 
     // "assignment_group=<group>^stateIN<states>^ORDERBYDESCopened_at"
     static std::string groupQuery();

@@ -94,11 +94,11 @@ void AppModel::readReadiness(std::function<void(const Readiness*)> onAnswer) {
     // Both reads may touch the keyring, which can take a while to answer: not on this thread.
     inBackground(
         pool_.get(), this,
-        [] {
+        [tokens = &auth_->tokens()] {
             Readiness r;
-            r.tokenGeneration = TokenStore::shared().generation();
-            r.signedIn = TokenStore::load().has_value();
-            r.configured = Config::isConfigured();
+            r.tokenGeneration = tokens->generation();
+            r.signedIn = tokens->read().has_value();
+            r.configured = Config::isConfigured(tokens->keychain());
             r.queue = Config::instanceURL() + '\n' + Config::groupSysID();
             return r;
         },

@@ -8,7 +8,10 @@
 namespace trayline {
 
 AuthManager::AuthManager(SignInFlow::Options flowOptions, QObject* parent)
-    : QObject(parent), flowOptions_(std::move(flowOptions)) {}
+    : QObject(parent), flowOptions_(std::move(flowOptions)) {
+    if (!flowOptions_.tokens)
+        flowOptions_.tokens = &TokenStore::shared();
+}
 
 AuthManager::~AuthManager() {
     if (flow_)
@@ -65,8 +68,8 @@ void AuthManager::signOut() {
         Q_EMIT isSigningInChanged(false);
     }
     ++session_;
-    clearedGeneration_ = TokenStore::shared().generation() + 1;  // what the clear below reaches
-    runOutcome(pool_.get(), [write = pendingWrite()] { TokenStore::shared().clear(); });
+    clearedGeneration_ = tokens().generation() + 1;  // what the clear below reaches
+    runOutcome(pool_.get(), [write = pendingWrite(), store = flowOptions_.tokens] { store->clear(); });
     setSignedIn(false);
     Q_EMIT sessionChanged();
 }

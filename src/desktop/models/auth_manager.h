@@ -34,6 +34,8 @@ public:
 
     bool isSignedIn() const { return signedIn_; }
     bool isSigningIn() const { return flow_ != nullptr; }
+    // Where sign-ins store and sign-outs clear the token set (the flow options' store).
+    TokenStore& tokens() const { return *flowOptions_.tokens; }
     // Bumped by every successful sign-in and every sign-out.
     std::uint64_t session() const { return session_; }
     // A token set read while the stored tokens' generation was below this is stale: the last

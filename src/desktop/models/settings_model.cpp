@@ -2,6 +2,7 @@
 
 #include <QPromise>
 
+#include "core/auth/token_store.h"
 #include "core/settings/config.h"
 #include "desktop/models/app_model.h"
 #include "desktop/models/background.h"
@@ -12,11 +13,11 @@ namespace {
 
 QString q(const std::string& s) { return QString::fromStdString(s); }
 
-SettingsValues storedValues() {
+SettingsValues storedValues(const Keychain& keychain) {
     SettingsValues v;
     v.instanceURL = q(Config::instanceURL());
     v.clientID = q(Config::clientID());
-    v.clientSecret = q(Config::clientSecret());
+    v.clientSecret = q(Config::clientSecret(keychain));
     v.table = q(Config::table());
     v.groupSysID = q(Config::groupSysID());
     v.groupStates = q(Config::groupStates());
@@ -29,10 +30,10 @@ SettingsValues storedValues() {
     return v;
 }
 
-void store(const SettingsValues& v) {
+void store(const SettingsValues& v, const Keychain& keychain) {
     Config::setInstanceURL(v.instanceURL.toStdString());
     Config::setClientID(v.clientID.toStdString());
-    Config::setClientSecret(v.clientSecret.toStdString());  // trimmed by the setter
+    Config::setClientSecret(v.clientSecret.toStdString(), keychain);  // trimmed by the setter
     Config::setTable(v.table.isEmpty() ? std::string("sc_task") : v.table.toStdString());
     Config::setGroupSysID(v.groupSysID.toStdString());
     Config::setGroupStates(v.groupStates.isEmpty() ? std::string("1,2,3") : v.groupStates.toStdString());
@@ -51,7 +52,8 @@ SettingsModel::SettingsModel(AppModel* model, QThreadPool* pool) : QObject(model
 QFuture<SettingsValues> SettingsModel::load() {
     auto promise = std::make_shared<QPromise<SettingsValues>>();
     promise->start();
-    inBackground(pool_, this, storedValues, [promise](Outcome<SettingsValues> values) {
+    const auto keychain = model_->auth()->tokens().keychain();
+    inBackground(pool_, this, [keychain] { return storedValues(keychain); }, [promise](Outcome<SettingsValues> values) {
         if (values.error)
             promise->setException(values.error);
         else
@@ -64,7 +66,9 @@ QFuture<SettingsValues> SettingsModel::load() {
 QFuture<void> SettingsModel::save(const SettingsValues& values) {
     auto promise = std::make_shared<QPromise<void>>();
     promise->start();
-    inBackground(pool_, this, [values, write = pendingWrite()] { store(values); }, [this, promise](Outcome<Done> stored) {
+    const auto keychain = model_->auth()->tokens().keychain();
+    inBackground(pool_, this, [values, keychain, write = pendingWrite()] { store(values, keychain); },
+                 [this, promise](Outcome<Done> stored) {
         if (stored.error)
             promise->setException(stored.error);
         // Even a partly failed save may have changed what isConfigured says.

@@ -1,0 +1,220 @@
+// The stored token set and the keychain over the private file store; which store the selector
+// picks when no keyring answers.
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+#include <thread>
+
+#include "core/auth/token_store.h"
+#include "core/platform/secret_file_backend.h"
+#include "support/temp_env.h"
+
+namespace trayline {
+namespace {
+
+class TokenStoreTest : public ::testing::Test {
+protected:
+    test::TempProfile profile;
+    std::shared_ptr<SecretStore> file = std::make_shared<SecretFileBackend>(profile.root() / "k.json");
+    Keychain keychain{[f = file] { return f; }};
+    TokenStore store{keychain};
+};
+
+TEST_F(TokenStoreTest, SavesTheCompactFormWithSecondsSince2001AndClearRemovesOnlyIt) {
+    EXPECT_EQ(store.read(), std::nullopt);
+    const TokenSet tokens{"a", "r", Instant{std::chrono::milliseconds(1767225600500)}};  // 2026
+    store.save(tokens);
+    store.save({"bad\xFF", "r", Instant{}});  // cannot be encoded: the previous set stays
+    EXPECT_EQ(file->get("tokens"), R"({"accessToken":"a","expiresAt":788918400.5,"refreshToken":"r"})");
+    EXPECT_EQ(store.read(), tokens);
+    keychain.set("secret", "clientSecret");
+    store.clear();
+    EXPECT_EQ(file->get("tokens"), std::nullopt);
+    EXPECT_EQ(file->get("clientSecret"), "secret");
+}
+
+// A keyring item holding bytes that are not UTF-8.
+struct Latin1Store final : SecretStore {
+    std::optional<std::string> get(const std::string&) override { return "caf\xE9"; }
+    bool set(const std::string&, const std::string&) override { return false; }
+    void remove(const std::string&) override {}
+};
+
+TEST(Keychain, ReadsBytesThatAreNotUtf8AsAbsentAndNeverThrows) {
+    EXPECT_EQ(Keychain([] { return std::make_shared<Latin1Store>(); }).get("tokens"), std::nullopt);
+    const Keychain gone([]() -> std::shared_ptr<SecretStore> { throw std::runtime_error("gone"); });
+    EXPECT_EQ(gone.get("tokens"), std::nullopt);
+    EXPECT_NO_THROW(TokenStore(gone).save({"a", "r", Instant{}}));
+    EXPECT_NO_THROW(TokenStore(gone).clear());
+}
+
+// The file store, writing only after a while, like a keyring behind its unlock prompt.
+struct SlowWrites final : SecretStore {
+    explicit SlowWrites(std::shared_ptr<SecretStore> f) : file(std::move(f)) {}
+    std::optional<std::string> get(const std::string& a) override { return file->get(a); }
+    bool set(const std::string& a, const std::string& d) override {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        return file->set(a, d);
+    }
+    void remove(const std::string& a) override { file->remove(a); }
+    std::shared_ptr<SecretStore> file;
+};
+
+TEST_F(TokenStoreTest, ASignOutDuringAGuardedSaveWaitsForItAndWins) {
+    TokenStore slow{Keychain([s = std::make_shared<SlowWrites>(file)] { return s; })};
+    std::thread refresher([&] { slow.saveIfGeneration({"late", "r", Instant{}}, slow.generation()); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the save is under way
+    slow.clear();
+    refresher.join();
+    EXPECT_EQ(store.read(), std::nullopt);
+}
+
+TEST_F(TokenStoreTest, ReadsOnlyWellFormedPayloadsAndLeavesTheItemAsItIs) {
+    const std::pair<std::string, bool> payloads[] = {
+        {R"({"accessToken":"a","refreshToken":"","expiresAt":-3.5})", true},
+        {R"({ "expiresAt" : 7, "scope":null, "refreshToken":"r", "accessToken":"a" })", true},
+        {R"({"accessToken":"a","refreshToken":"r","expiresAt":1)", false},
+        {R"([{"accessToken":"a","refreshToken":"r","expiresAt":1}])", false},
+        {R"({"accessToken":"a","expiresAt":1})", false},
+        {R"({"accessToken":"a","refreshToken":"r"})", false},
+        {R"({"accessToken":"a","refreshToken":"r","expiresAt":"2026-03-04T10:00:00Z"})", false},
+        {R"({"accessToken":"a","refreshToken":"r","expiresAt":5e10})", false},
+        {R"({"accessToken":"a","refreshToken":"r","expiresAt":1e400})", false},
+        {R"({"accessToken":"a","refreshToken":null,"expiresAt":1})", false},
+        {R"({"accessToken":5,"refreshToken":"r","expiresAt":1})", false},
+    };
+    for (const auto& [payload, loads] : payloads) {
+        file->set("tokens", payload);
+        EXPECT_EQ(store.read().has_value(), loads) << payload;
+        EXPECT_EQ(file->get("tokens"), payload);
+    }
+}
+
+struct stat statOf(const std::filesystem::path& p) {
+    struct stat st {};
+    EXPECT_EQ(::stat(p.c_str(), &st), 0) << p;
+    return st;
+}
+
+class SecretFile : public ::testing::Test {
+protected:
+    std::pair<unsigned, unsigned> modes() { return {statOf(dir).st_mode & 07777, statOf(file).st_mode & 07777}; }
+    test::TempProfile profile;
+    std::filesystem::path dir = profile.dataHome() / "com.brindle.Trayline";
+    std::filesystem::path file = dir / "keychain.json";
+    SecretFileBackend store{file};
+};
+
+TEST_F(SecretFile, IsAPrivateFileInAPrivateDirectoryThatOnlyAWriteCreates) {
+    EXPECT_EQ(SecretFileBackend::defaultPath(), file);
+    store.remove("tokens");
+    EXPECT_FALSE(std::filesystem::exists(dir));
+    const mode_t old = ::umask(0);
+    EXPECT_TRUE(store.set("tokens", "t"));
+    ::umask(old);
+    EXPECT_EQ(modes(), std::pair(0700u, 0600u));
+    ::chmod(dir.c_str(), 0755);
+    ::chmod(file.c_str(), 0644);
+    EXPECT_TRUE(store.set("tokens", "u"));
+    EXPECT_EQ(modes(), std::pair(0700u, 0600u)) << "wider modes are tightened";
+}
+
+TEST_F(SecretFile, IsOneJsonObjectThatWritesReplaceByRename) {
+    test::writeFile(file, R"({"clientSecret":"typed by a user","tokens":5,"old":"x"})");
+    EXPECT_EQ(store.get("clientSecret"), "typed by a user");
+    EXPECT_EQ(store.get("tokens"), std::nullopt) << "a member that is no text is no item";
+    const auto before = statOf(file).st_ino;
+    EXPECT_TRUE(store.set("tokens", "t\"o\nk"));
+    EXPECT_NE(statOf(file).st_ino, before) << "the file was rewritten in place";
+    EXPECT_TRUE(store.set("empty", ""));
+    store.remove("old");
+    EXPECT_EQ(nlohmann::json::parse(test::readFile(file)),
+              nlohmann::json({{"clientSecret", "typed by a user"}, {"tokens", "t\"o\nk"}, {"empty", ""}}));
+    EXPECT_EQ(store.get("empty"), "");
+}
+
+TEST_F(SecretFile, WritersInSeveralProcessesKeepEachOthersItems) {
+    const auto writeAll = [this](const std::string& account) {
+        for (int i = 0; i < 20; ++i)
+            SecretFileBackend(file).set(account, std::to_string(i));
+    };
+    std::vector<pid_t> children;
+    for (const char* account : {"child1", "child2", "child3"}) {
+        if (children.emplace_back(::fork()) == 0) {
+            writeAll(account);
+            ::_exit(0);
+        }
+    }
+    writeAll("parent");
+    for (pid_t child : children)
+        ::waitpid(child, nullptr, 0);
+    for (const char* account : {"parent", "child1", "child2", "child3"})
+        EXPECT_EQ(store.get(account), "19") << account;
+}
+
+TEST_F(SecretFile, KeepsAsideAFileItCannotReadAndRefusesDataJsonCannotCarry) {
+    test::writeFile(file, "[1,2]");
+    EXPECT_EQ(store.get("tokens"), std::nullopt);
+    store.remove("tokens");
+    EXPECT_EQ(test::readFile(file), "[1,2]") << "remove must not touch it";
+    EXPECT_TRUE(store.set("tokens", "fresh"));
+    EXPECT_EQ(test::readFile(file.string() + ".bad"), "[1,2]");
+    EXPECT_EQ(store.get("tokens"), "fresh");
+    EXPECT_FALSE(store.set("tokens", "bad \xFF"));
+    EXPECT_EQ(store.get("tokens"), "fresh");
+}
+
+// A Unix socket that accepts connections (the kernel queues them) but never answers: a hung bus.
+class SilentBus {
+public:
+    explicit SilentBus(const std::filesystem::path& path) : address("unix:path=" + path.string()) {
+        sockaddr_un at{AF_UNIX, {}};
+        path.string().copy(at.sun_path, sizeof at.sun_path - 1);
+        EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&at), sizeof at), 0) << path;
+        EXPECT_EQ(::listen(fd_, 16), 0);
+    }
+    ~SilentBus() { ::close(fd_); }
+    int connections() {
+        for (int client; (client = ::accept4(fd_, nullptr, nullptr, 0)) >= 0; ++accepted_)
+            ::close(client);
+        return accepted_;
+    }
+    const std::string address;
+
+private:
+    int fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    int accepted_ = 0;
+};
+
+class Selection : public SecretFile {
+protected:
+    ~Selection() override { bus_.empty() ? ::unsetenv(kBus) : ::setenv(kBus, bus_.c_str(), 1); }
+    static constexpr const char* kBus = "DBUS_SESSION_BUS_ADDRESS";
+    const std::string bus_ = std::getenv(kBus) ? std::getenv(kBus) : "";
+    SecretStoreSelector selector;
+};
+
+TEST_F(Selection, ABusThatNeverAnswersIsAskedOncePerAddressAndNotAtAllWhileTheFileExists) {
+    SilentBus first(profile.root() / "first"), second(profile.root() / "second");
+    ::setenv(kBus, first.address.c_str(), 1);
+    test::writeFile(file, "{}");
+    EXPECT_EQ(selector.select()->kind(), SecretStore::Kind::file);
+    EXPECT_EQ(first.connections(), 0);
+    std::filesystem::remove(file);
+    EXPECT_EQ(selector.select()->kind(), SecretStore::Kind::file);
+    EXPECT_EQ(selector.select()->kind(), SecretStore::Kind::file);
+    ::setenv(kBus, second.address.c_str(), 1);
+    EXPECT_EQ(selector.select()->kind(), SecretStore::Kind::file);
+    EXPECT_EQ(first.connections(), 1) << "the outcome for a bus is remembered";
+    EXPECT_EQ(second.connections(), 1) << "another bus is asked afresh";
+}
+
+}  // namespace
+}  // namespace trayline
