@@ -36,6 +36,8 @@ ProcessRun runProcess(const std::vector<std::string>& argv, const ProcessOptions
     std::rewind(in);
     ::close(gone[0]);
     const pid_t pid = ::fork();
+    if (pid < 0)
+        throw std::runtime_error("fork failed");
     if (pid == 0) {
         ::dup2(::fileno(in), 0);
         ::dup2(options.closeStdoutEarly ? gone[1] : ::fileno(out), 1);
@@ -54,12 +56,8 @@ ProcessRun runProcess(const std::vector<std::string>& argv, const ProcessOptions
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     std::fclose(in);
-    ProcessRun run{rewound(out), rewound(err)};
-    if (WIFEXITED(status))
-        run.exitCode = WEXITSTATUS(status);
-    else if (WIFSIGNALED(status))
-        run.signal = WTERMSIG(status);
-    return run;
+    return {rewound(out), rewound(err), WIFEXITED(status) ? WEXITSTATUS(status) : -1,
+            WIFSIGNALED(status) ? WTERMSIG(status) : 0};
 }
 
 }  // namespace trayline::test

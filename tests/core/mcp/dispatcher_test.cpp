@@ -72,24 +72,29 @@ TEST_F(DispatcherTest, ListToolsSendTheWatcherQueriesAndClampTheRowLimit) {
         {"list_completed", {{"period", "last_month"}},
          group + "^closed_atONLast month@javascript:gs.beginningOfLastMonth()@javascript:gs.endOfLastMonth()"
                  "^ORDERBYDESCclosed_at 100"},
-        {"search_records", {{"limit", 0}}, "incident active=true 1"},
-        {"search_records", {{"limit", -3}}, "incident active=true 1"},
-        {"search_records", {{"limit", 7}}, "incident active=true 7"},
-        {"search_records", {{"limit", 500}}, "incident active=true 100"},
-        {"search_records", {{"limit", 18446744073709551615u}}, "incident active=true 100"},
-        {"search_records", {{"limit", "7"}}, "incident active=true 20"},
-        {"search_records", {{"limit", 2.5}}, "incident active=true 20"},
-        {"search_records", {}, "incident active=true 20"},
+        {"search_records", {{"table", "incident"}, {"query", "active=true"}}, "incident active=true 20"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.tool) + " " + c.arguments.dump());
         demo.instance().reset();
-        json arguments = c.arguments;
-        if (c.tool == std::string("search_records"))
-            arguments.update({{"table", "incident"}, {"query", "active=true"}});
-        call(c.tool, arguments);
+        call(c.tool, c.arguments);
         EXPECT_EQ(sent(), std::vector<std::string>{"GET " + c.sent});
     }
+    // Rows asked of search_records: whole numbers within 1...100, else 20.
+    for (const auto& [limit, rows] : {std::pair<json, const char*>{0, "1"}, {-3, "1"}, {7, "7"}, {500, "100"},
+                                      {18446744073709551615u, "100"}, {"7", "20"}, {2.5, "20"}}) {
+        demo.instance().reset();
+        call("search_records", {{"table", "incident"}, {"query", "active=true"}, {"limit", limit}});
+        EXPECT_EQ(sent(), std::vector<std::string>{std::string("GET incident active=true ") + rows}) << limit;
+    }
+}
+
+TEST_F(DispatcherTest, InitializeChoosesTheAskedVersionWhenKnownElseTheOldest) {
+    for (const auto& [asked, chosen] : {std::pair<json, const char*>{"2025-06-18", "2025-06-18"}, {"2025-03-26", "2025-03-26"},
+                                        {"2024-11-05", "2024-11-05"}, {"2099-01-01", "2024-11-05"}, {20250326, "2024-11-05"}})
+        EXPECT_EQ(request("initialize", {{"protocolVersion", asked}})["result"]["protocolVersion"], chosen) << asked;
+    EXPECT_TRUE(request("initialize")["result"]["instructions"].get<std::string>().starts_with(
+        "ServiceNow access for " + demo.instance().baseUrl() + ", scoped to the sc_task queue the Trayline"));
 }
 
 TEST_F(DispatcherTest, ArgumentsAreCheckedBeforeTheRequestsThatNeedThem) {
@@ -112,7 +117,9 @@ TEST_F(DispatcherTest, ArgumentsAreCheckedBeforeTheRequestsThatNeedThem) {
         {"get_task", {{"task", "SCTASK9999999"}}, "error: No sc_task record matches \u201CSCTASK9999999\u201D.", 1},
         {"get_task", {{"task", number}}, number, 1},
         {"find_user", {{"name", " Dana "}}, "Dana Whitfield \u2014 ", 1},
+        {"find_user", {{"name", "Zzyzx"}}, "No matching active users.", 1},
         {"list_group_members", {}, "Alex Morgan \u2014 ", 1},
+        {"search_records", {{"table", "incident"}, {"query", "number=NOPE"}, {"fields", "number"}}, "No matching records.", 1},
         {"add_note", {{"task", id}, {"text", "called back"}, {"type", "comment"}}, "Added comment to " + number, 2},
         {"add_note", {{"task", number}, {"text", "logs"}, {"type", "Comment"}}, "Added work note to " + number, 2},
         {"assign_task", {{"task", number}, {"assignee", "me"}}, "Assigned " + number + " to Alex Morgan.", 3},
@@ -136,25 +143,20 @@ TEST_F(DispatcherTest, UnassignedOnlyDropsAssignedTasks) {
 
 TEST_F(DispatcherTest, WriteGateIsReadAtEveryMessageAndComesBeforeTheSignInCheck) {
     TokenStore::shared().clear();
-    auto names = [&] {
-        std::string out;
-        const auto reply = request("tools/list");
-        for (const auto& t : reply["result"]["tools"])
-            out += t["name"].get<std::string>() + " ";
-        return out;
+    auto listed = [&] {  // how many tools, and the last
+        const auto tools = request("tools/list")["result"]["tools"];
+        return std::to_string(tools.size()) + " " + tools.back()["name"].get<std::string>();
     };
-    const std::string reads = "list_my_tasks list_group_queue list_completed get_task list_group_members "
-                              "find_user search_records ";
     Config::setMcpAllowWrites(false);
     EXPECT_EQ(readyMessage(), "ready (Trayline dev, writes disabled)");
-    EXPECT_EQ(names(), reads);
+    EXPECT_EQ(listed(), "7 search_records");
     EXPECT_EQ(call("add_note"), "rpc -32601: add_note changes records and writes are disabled. "
                                 "Turn on \u201CAllow writes\u201D in Trayline settings, then restart Claude Code.");
     EXPECT_EQ(call("frobnicate"), "rpc -32601: Unknown tool: frobnicate");
 
     Config::setMcpAllowWrites(true);
     EXPECT_EQ(readyMessage(), "ready (Trayline dev, writes enabled)");
-    EXPECT_EQ(names(), reads + "assign_task close_task add_note ");
+    EXPECT_EQ(listed(), "10 add_note");
     EXPECT_EQ(call("add_note"), std::string("error: ") + kNotSignedIn);
     EXPECT_EQ(call("list_my_tasks"), std::string("error: ") + kNotSignedIn);
     EXPECT_TRUE(sent().empty());

@@ -13,7 +13,6 @@ import { join } from 'node:path';
 import { createInterface } from 'node:readline';
 import { Client } from '@modelcontextprotocol/sdk/client/index.js';
 import { StdioClientTransport } from '@modelcontextprotocol/sdk/client/stdio.js';
-import { InitializeResultSchema } from '@modelcontextprotocol/sdk/types.js';
 
 const TRAYLINE = process.env.TRAYLINE_BINARY;
 const DEMO = process.env.TRAYLINE_DEMO_INSTANCE;
@@ -95,19 +94,10 @@ after(async () => {
     if (root) rmSync(root, { recursive: true, force: true });
 });
 
-test('initialize negotiates every supported version and describes the instance', async () => {
-    // connect() asked for the SDK's newest version, which the server does not know: the oldest.
+test('the SDK client connects on a version the server chose, and pings', async () => {
     assert.deepEqual(client.getServerVersion(), { name: 'trayline', version: 'dev' });
     assert.deepEqual(client.getServerCapabilities(), { tools: { listChanged: false } });
-    assert.ok(client.getInstructions().startsWith(`ServiceNow access for ${baseUrl}, scoped to the sc_task queue`));
-    for (const [asked, chosen] of [['2025-06-18', '2025-06-18'], ['2025-03-26', '2025-03-26'],
-                                   ['2024-11-05', '2024-11-05'], ['1999-01-01', '2024-11-05']]) {
-        const result = await client.request(
-            { method: 'initialize',
-              params: { protocolVersion: asked, capabilities: {}, clientInfo: { name: 'e2e', version: '1' } } },
-            InitializeResultSchema);
-        assert.equal(result.protocolVersion, chosen);
-    }
+    assert.ok(client.getInstructions().includes(baseUrl));
     await client.ping();
 });
 
@@ -190,7 +180,6 @@ test('get_task and search_records read one record', async () => {
     assert.equal((await callText('search_records', { table: 'sc_task', query: `number=${t.number}`,
                                                      fields: 'number,short_description' })).text,
                  `[\n  {\n    "number": "${t.number}",\n    "short_description": "Desk phone dead"\n  }\n]`);
-    assert.equal((await callText('search_records', { table: 'sc_task', query: 'number=NONE' })).text, 'No matching records.');
 });
 
 test('write tools change the record and report what they did', async () => {
