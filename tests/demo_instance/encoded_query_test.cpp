@@ -98,8 +98,10 @@ std::string run(const Database& db, const Row& row) {
     }
 }
 
-const std::string kThisMonth = "closed_atONThis month@javascript:gs.beginningOfThisMonth()@javascript:gs.endOfThisMonth()";
-const std::string kLastMonth = "closed_atONLast month@javascript:gs.beginningOfLastMonth()@javascript:gs.endOfLastMonth()";
+std::string closedIn(const std::string& month) {  // "This" or "Last"
+    return "closed_atON" + month + " month@javascript:gs.beginningOf" + month + "Month()@javascript:gs.endOf" + month +
+           "Month()";
+}
 const std::string kResolve = "number=$^ORrequest_item.number=$^ORrequest_item.request.number=$";
 
 std::string resolving(const std::string& ref) {
@@ -116,10 +118,11 @@ TEST(EncodedQuery, SelectsAndOrdersLikeTheInstance) {
         {"sc_task", "assignment_group=<G>^stateIN1,2,3^ORDERBYDESCopened_at", "1012,1002,1003,1001"},
         {"sc_task", std::string("assigned_toDYNAMIC") + kMeDynamicFilter + "^active=true^ORDERBYDESCopened_at",
          "1005,1004,1002"},
-        {"sc_task", "assignment_group=<G>^" + kThisMonth + "^ORDERBYDESCclosed_at", "1010,1006"},  // from 00:00:00
-        {"sc_task", "assignment_group=<G>^" + kLastMonth + "^ORDERBYDESCclosed_at", "1007,1008"},  // both ends
-        {"sc_task", "assignment_group=<G>^" + kLastMonth + "^ORDERBYDESCclosed_at", "1010,1006", "2025-04-02 00:00:00"},
-        {"sc_task", kLastMonth, "1009", "2025-02-10 08:00:00"},
+        {"sc_task", "assignment_group=<G>^" + closedIn("This") + "^ORDERBYDESCclosed_at", "1010,1006"},  // from 00:00:00
+        {"sc_task", "assignment_group=<G>^" + closedIn("Last") + "^ORDERBYDESCclosed_at", "1007,1008"},  // both ends
+        {"sc_task", "assignment_group=<G>^" + closedIn("Last") + "^ORDERBYDESCclosed_at", "1010,1006",
+         "2025-04-02 00:00:00"},  // in early April, last month is March
+        {"sc_task", closedIn("Last"), "1009", "2025-02-10 08:00:00"},
         {"sys_user", std::string("sys_idDYNAMIC") + kMeDynamicFilter, "Alex Morgan"},
         {"sys_user", "active=true^nameLIKEsAM^ORDERBYname", "Sam Carter,Samira Haddad"},
         {"sys_user", "sys_id=<SAMUEL>", "Samuel Ortiz"},  // inactive users too

@@ -27,7 +27,7 @@ httplib::Result token(httplib::Client& cli, Params p, const std::string& secret 
     return cli.Post("/oauth_token.do", form(p), "application/x-www-form-urlencoded");
 }
 
-Params exchange(const std::string& code, const std::string& redirect = kRedirectUri) {
+Params codeGrant(const std::string& code, const std::string& redirect = kRedirectUri) {
     return {{"grant_type", "authorization_code"}, {"code", code}, {"redirect_uri", redirect}};
 }
 
@@ -50,11 +50,12 @@ TEST_F(OAuthTest, CodesAreSingleUseAndBoundToTheRedirectUri) {
     EXPECT_EQ(allowed->get_header_value("Location").rfind(std::string(kRedirectUri) + "?code=", 0), 0u);
     EXPECT_EQ(locationParam(allowed, "state"), "STATE-1");
     const std::string first = locationParam(allowed, "code");
-    const json tokens = body(token(cli, exchange(first)));
+    const json tokens = body(token(cli, codeGrant(first)));
     EXPECT_TRUE(tokens["access_token"].is_string() && tokens["refresh_token"].is_string()) << tokens;
     EXPECT_EQ(tokens["expires_in"], 1800);
 
-    for (const auto& used : {token(cli, exchange(first)), token(cli, exchange(code(), "http://localhost:8765/other"))}) {
+    const auto other = code();
+    for (const auto& used : {token(cli, codeGrant(first)), token(cli, codeGrant(other, "http://localhost:8765/other"))}) {
         EXPECT_EQ(used->status, 400);
         EXPECT_EQ(body(used)["error"], "invalid_grant");
     }
@@ -67,7 +68,8 @@ TEST_F(OAuthTest, UnknownClientOrRedirectGetsAnErrorPageAndNoRedirect) {
     for (auto p : {badClient, badRedirect}) {
         const auto shown = withQuery("/oauth_auth.do", p);
         p.emplace_back("decision", "allow");
-        for (const auto& r : {cli.Get(shown), cli.Post("/oauth_auth.do", form(p), "application/x-www-form-urlencoded")}) {
+        const auto decided = form(p);
+        for (const auto& r : {cli.Get(shown), cli.Post("/oauth_auth.do", decided, "application/x-www-form-urlencoded")}) {
             EXPECT_EQ(r->status, 400);
             EXPECT_FALSE(r->has_header("Location"));
         }
@@ -75,13 +77,13 @@ TEST_F(OAuthTest, UnknownClientOrRedirectGetsAnErrorPageAndNoRedirect) {
 }
 
 TEST_F(OAuthTest, WrongClientSecretIsRefusedTheWayServiceNowWordsIt) {
-    auto r = token(cli, exchange(code()), "tray line/demo-secret");  // a "+" a client forgot to encode
+    auto r = token(cli, codeGrant(code()), "tray line/demo-secret");  // a "+" a client forgot to encode
     EXPECT_EQ(r->status, 401);
     EXPECT_EQ(body(r), json::parse(R"({"error":"server_error","error_description":"access_denied"})"));
 }
 
 TEST_F(OAuthTest, RefreshGrantMintsANewAccessTokenUntilRevoked) {
-    const json first = body(token(cli, exchange(code())));
+    const json first = body(token(cli, codeGrant(code())));
     const Params refresh = {{"grant_type", "refresh_token"}, {"refresh_token", first["refresh_token"]}};
     const json second = body(token(cli, refresh));
     EXPECT_NE(second["access_token"], first["access_token"]);
@@ -115,7 +117,7 @@ TEST(OAuthOptions, AutoApproveRedirectsAtOnceAndLifetimeIsConfigurable) {
     auto r = cli.Get(withQuery("/oauth_auth.do", authorizeParams("XYZ")));
     ASSERT_EQ(r->status, 302);
     EXPECT_EQ(locationParam(r, "state"), "XYZ");
-    EXPECT_EQ(body(token(cli, exchange(locationParam(r, "code"))))["expires_in"], 120);
+    EXPECT_EQ(body(token(cli, codeGrant(locationParam(r, "code"))))["expires_in"], 120);
     EXPECT_EQ(instance.issueTokens().expiresIn, 120);
 }
 

@@ -126,11 +126,11 @@ TEST_F(ServerTest, SimulationStepsBringNewRequestsIntoTheQueue) {
         arrival = events.empty() ? "" : events[0];
         EXPECT_EQ(arrival.rfind("New request REQ", 0), 0u) << arrival;
     }
-    const json newest = body(cli.Get(tasksPath({{"sysparm_query", "ORDERBYDESCnumber"}, {"sysparm_limit", "1"},
-                                                {"sysparm_display_value", "true"}, {"sysparm_exclude_reference_link", "true"},
-                                                {"sysparm_fields", "request_item.request,request_item.request.requested_for,"
-                                                                   "assigned_to"}}),
-                                     bearer(token)))["result"][0];
+    const json newest = body(cli.Get(
+        tasksPath({{"sysparm_query", "ORDERBYDESCnumber"}, {"sysparm_limit", "1"}, {"sysparm_display_value", "true"},
+                   {"sysparm_exclude_reference_link", "true"},
+                   {"sysparm_fields", "request_item.request,request_item.request.requested_for,assigned_to"}}),
+        bearer(token)))["result"][0];
     EXPECT_EQ(arrival.substr(12, 10), newest["request_item.request"]) << newest;
     EXPECT_EQ(newest["assigned_to"], "");
     EXPECT_FALSE(newest["request_item.request.requested_for"].get<std::string>().empty());
@@ -207,8 +207,7 @@ TEST_F(ServerTest, ControlEndpointOnlyWhenEnabled) {
 TEST(ServerOptions, RefusesNonLoopbackHosts) {
     Options o;
     o.host = "0.0.0.0";
-    DemoInstance instance(o);
-    EXPECT_THROW(instance.start(), std::runtime_error);
+    EXPECT_THROW(DemoInstance(o).start(), std::runtime_error);
 }
 
 TEST(Executable, PrintsItsAddressAndCredentialsFirstAndStopsOnSigterm) {

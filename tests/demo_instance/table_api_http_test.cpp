@@ -14,7 +14,8 @@ using nlohmann::ordered_json;
 
 class TableApiTest : public ::testing::Test {
 protected:
-    TableApiTest() : token(instance.issueTokens().accessToken), id(instance.insertTask({{"short_description", "Dock"}})) {}
+    TableApiTest()
+        : token(instance.issueTokens().accessToken), id(instance.insertTask({{"short_description", "Dock"}})) {}
 
     httplib::Result get(const Params& params) { return cli.Get(tasksPath(params), bearer(token)); }
     httplib::Result patch(const std::string& sysId, const std::string& payload) {
@@ -37,7 +38,8 @@ TEST_F(TableApiTest, FieldsComeInTheAskedOrderInEachDisplayValueMode) {
         {{{"sysparm_display_value", "true"}, {"sysparm_exclude_reference_link", "true"}},
          {{"state", "Open"}, {"assignment_group", kGroupName}}},
         {{{"sysparm_display_value", "all"}},
-         {{"state", open}, {"assignment_group", {{"display_value", kGroupName}, {"link", link}, {"value", kGroupSysId}}}}},
+         {{"state", open},
+          {"assignment_group", {{"display_value", kGroupName}, {"link", link}, {"value", kGroupSysId}}}}},
         {{{"sysparm_display_value", "all"}, {"sysparm_exclude_reference_link", "true"}},
          {{"state", open}, {"assignment_group", {{"display_value", kGroupName}, {"value", kGroupSysId}}}}},
         // Unknown fields are left out; dot-walks read the referenced record, or nothing.

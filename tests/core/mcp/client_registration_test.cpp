@@ -30,7 +30,7 @@ TEST(ClientRegistration, OrdinaryPathGivesTheTextsExactly) {
               "  }\n"
               "}");
     // Nothing to quote: the path stays readable.
-    EXPECT_TRUE(registrationCommand("/home/j\xc3\xbcrgen/trayline").ends_with(" -- /home/j\xc3\xbcrgen/trayline --mcp"));
+    EXPECT_TRUE(registrationCommand("/home/j\xc3\xbcrgen/bin/tl").ends_with(" -- /home/j\xc3\xbcrgen/bin/tl --mcp"));
 }
 
 // What /bin/sh makes of a program word.
@@ -52,8 +52,8 @@ TEST(ClientRegistration, ShellAndJsonReadAnyPathExactly) {
         const std::string command = registrationCommand(path);
         const bool framed = command.starts_with(prefix) && command.ends_with(suffix);
         EXPECT_TRUE(framed) << command;
-        EXPECT_EQ(shellReads(framed ? command.substr(prefix.size(), command.size() - prefix.size() - suffix.size()) : ""),
-                  path);
+        const auto word = framed ? command.substr(prefix.size(), command.size() - prefix.size() - suffix.size()) : "";
+        EXPECT_EQ(shellReads(word), path);
         EXPECT_EQ(nlohmann::json::parse(registrationJson(path))["mcpServers"]["servicenow"]["command"], path);
     }
 }

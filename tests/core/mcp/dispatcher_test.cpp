@@ -75,10 +75,9 @@ TEST_F(DispatcherTest, ListToolsSendTheWatcherQueriesAndClampTheRowLimit) {
         {"search_records", {{"table", "incident"}, {"query", "active=true"}}, "incident active=true 20"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.tool) + " " + c.arguments.dump());
         demo.instance().reset();
         call(c.tool, c.arguments);
-        EXPECT_EQ(sent(), std::vector<std::string>{"GET " + c.sent});
+        EXPECT_EQ(sent(), std::vector<std::string>{"GET " + c.sent}) << c.tool << " " << c.arguments;
     }
     // Rows asked of search_records: whole numbers within 1...100, else 20.
     for (const auto& [limit, rows] : {std::pair<json, const char*>{0, "1"}, {-3, "1"}, {7, "7"}, {500, "100"},
@@ -90,8 +89,9 @@ TEST_F(DispatcherTest, ListToolsSendTheWatcherQueriesAndClampTheRowLimit) {
 }
 
 TEST_F(DispatcherTest, InitializeChoosesTheAskedVersionWhenKnownElseTheOldest) {
-    for (const auto& [asked, chosen] : {std::pair<json, const char*>{"2025-06-18", "2025-06-18"}, {"2025-03-26", "2025-03-26"},
-                                        {"2024-11-05", "2024-11-05"}, {"2099-01-01", "2024-11-05"}, {20250326, "2024-11-05"}})
+    for (const auto& [asked, chosen] : {std::pair<json, const char*>{"2025-06-18", "2025-06-18"},
+                                        {"2025-03-26", "2025-03-26"}, {"2024-11-05", "2024-11-05"},
+                                        {"2099-01-01", "2024-11-05"}, {20250326, "2024-11-05"}})
         EXPECT_EQ(request("initialize", {{"protocolVersion", asked}})["result"]["protocolVersion"], chosen) << asked;
     EXPECT_TRUE(request("initialize")["result"]["instructions"].get<std::string>().starts_with(
         "ServiceNow access for " + demo.instance().baseUrl() + ", scoped to the sc_task queue the Trayline"));
@@ -119,7 +119,8 @@ TEST_F(DispatcherTest, ArgumentsAreCheckedBeforeTheRequestsThatNeedThem) {
         {"find_user", {{"name", " Dana "}}, "Dana Whitfield \u2014 ", 1},
         {"find_user", {{"name", "Zzyzx"}}, "No matching active users.", 1},
         {"list_group_members", {}, "Alex Morgan \u2014 ", 1},
-        {"search_records", {{"table", "incident"}, {"query", "number=NOPE"}, {"fields", "number"}}, "No matching records.", 1},
+        {"search_records", {{"table", "incident"}, {"query", "number=NOPE"}, {"fields", "number"}},
+         "No matching records.", 1},
         {"add_note", {{"task", id}, {"text", "called back"}, {"type", "comment"}}, "Added comment to " + number, 2},
         {"add_note", {{"task", number}, {"text", "logs"}, {"type", "Comment"}}, "Added work note to " + number, 2},
         {"assign_task", {{"task", number}, {"assignee", "me"}}, "Assigned " + number + " to Alex Morgan.", 3},
