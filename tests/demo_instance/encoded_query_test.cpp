@@ -102,13 +102,8 @@ std::string closedIn(const std::string& month) {  // "This" or "Last"
     return "closed_atON" + month + " month@javascript:gs.beginningOf" + month + "Month()@javascript:gs.endOf" + month +
            "Month()";
 }
-const std::string kResolve = "number=$^ORrequest_item.number=$^ORrequest_item.request.number=$";
-
-std::string resolving(const std::string& ref) {
-    std::string q = kResolve;
-    for (std::size_t at; (at = q.find('$')) != std::string::npos;)
-        q.replace(at, 1, ref);
-    return q;
+std::string resolving(const std::string& ref) {  // a task reference as the app looks it up
+    return "number=" + ref + "^ORrequest_item.number=" + ref + "^ORrequest_item.request.number=" + ref;
 }
 
 TEST(EncodedQuery, SelectsAndOrdersLikeTheInstance) {
