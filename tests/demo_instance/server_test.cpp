@@ -12,12 +12,11 @@
 
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <future>
 
 #include "database.h"
 #include "http_helpers.h"
+#include "support/temp_env.h"
 
 namespace trayline::demo {
 namespace {
@@ -25,32 +24,14 @@ namespace {
 using namespace testing;
 using nlohmann::json;
 
-// A raw loopback TCP connection, or -1.
-int connectTo(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(static_cast<std::uint16_t>(port));
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 class ServerTest : public ::testing::Test {
 protected:
-    ServerTest() {
-        instance.start();
-        token = instance.issueTokens().accessToken;
-    }
     DemoInstance instance;
-    std::string token;
+    httplib::Client cli{started(instance)};
+    std::string token = instance.issueTokens().accessToken;
 };
 
 TEST_F(ServerTest, RequestLogRecordsDecodedQueryInWireOrderBodyAndAuthorization) {
-    httplib::Client cli(instance.baseUrl());
     instance.reset();
     const std::string query = "active=true^nameLIKEZo\u00eb ^^x@y";
     cli.Get(withQuery("/api/now/table/sys_user", {{"sysparm_query", query}, {"sysparm_fields", "sys_id,name"},
@@ -59,33 +40,25 @@ TEST_F(ServerTest, RequestLogRecordsDecodedQueryInWireOrderBodyAndAuthorization)
     cli.Patch("/api/now/table/sc_task/0123456789abcdef0123456789abcdef", bearer(token), R"({"state":"2"})",
               "application/json");
     cli.Post("/oauth_token.do", "grant_type=refresh_token&refresh_token=a%2Bb+c", "application/x-www-form-urlencoded");
-    const auto log = instance.requestLog();
-    ASSERT_EQ(log.size(), 3u);
-    EXPECT_EQ(log[0].method, "GET");
-    EXPECT_EQ(log[0].path, "/api/now/table/sys_user");
-    EXPECT_EQ(log[0].query, (Params{{"sysparm_query", query}, {"sysparm_fields", "sys_id,name"}, {"sysparm_limit", "15"}}));
-    EXPECT_EQ(log[0].authorization, "Bearer " + token);
-    EXPECT_EQ(log[1].method, "PATCH");
-    EXPECT_EQ(log[1].body, R"({"state":"2"})");
-    EXPECT_EQ(log[2].path, "/oauth_token.do");
-    EXPECT_EQ(log[2].body, "grant_type=refresh_token&refresh_token=a%2Bb+c");  // the body as sent
-    EXPECT_EQ(log[2].authorization, "");
+    std::vector<std::string> seen;
+    for (const auto& r : instance.requestLog())
+        seen.push_back(r.method + " " + r.path + " " + r.body + " " + r.authorization);
+    EXPECT_EQ(seen, (std::vector<std::string>{
+                        "GET /api/now/table/sys_user  Bearer " + token,
+                        R"(PATCH /api/now/table/sc_task/0123456789abcdef0123456789abcdef {"state":"2"} Bearer )" + token,
+                        "POST /oauth_token.do grant_type=refresh_token&refresh_token=a%2Bb+c "}));  // the body as sent
+    EXPECT_EQ(instance.requestLog().at(0).query,
+              (Params{{"sysparm_query", query}, {"sysparm_fields", "sys_id,name"}, {"sysparm_limit", "15"}}));
 }
 
 TEST_F(ServerTest, KeepAliveReusesOneConnectionAndConnectionsAreCounted) {
     instance.reset();
-    {
-        httplib::Client cli(instance.baseUrl());
-        cli.set_keep_alive(true);
-        for (int i = 0; i < 6; ++i)
-            EXPECT_EQ(cli.Get(fetchTasksPath(myTasksQuery()), bearer(token))->status, 200);
-        EXPECT_EQ(instance.acceptedConnections(), 1u);
-    }
-    httplib::Client other(instance.baseUrl());
-    other.Get("/");
-    httplib::Client third(instance.baseUrl());
-    third.Get("/");
-    EXPECT_EQ(instance.acceptedConnections(), 3u);
+    cli.set_keep_alive(true);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(cli.Get(tasksPath({{"sysparm_limit", "1"}}), bearer(token))->status, 200);
+    EXPECT_EQ(instance.acceptedConnections(), 1u);
+    httplib::Client(instance.baseUrl()).Get("/");
+    EXPECT_EQ(instance.acceptedConnections(), 2u);
     instance.reset();
     EXPECT_EQ(instance.acceptedConnections(), 0u);
 }
@@ -107,8 +80,9 @@ TEST(ServerStop, EndsItsOwnStalledConnectionsAndNoOtherSocket) {
                                 ? ::accept(otherListener, nullptr, nullptr)
                                 : -1;
     // A client that sent half a request: its worker waits on the read time-out unless stop ends it.
-    const int stalled = connectTo(instance.port());
-    ASSERT_GE(stalled, 0);
+    const int stalled = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in to{AF_INET, htons(static_cast<std::uint16_t>(instance.port())), {htonl(INADDR_LOOPBACK)}, {}};
+    ASSERT_EQ(::connect(stalled, reinterpret_cast<const sockaddr*>(&to), sizeof to), 0);
     ASSERT_EQ(::send(stalled, "GET / HTTP/1.1\r\n", 16, MSG_NOSIGNAL), 16);
     httplib::Client idle(instance.baseUrl());
     idle.set_keep_alive(true);
@@ -128,69 +102,68 @@ TEST(ServerStop, EndsItsOwnStalledConnectionsAndNoOtherSocket) {
 }
 
 TEST_F(ServerTest, NavigationPagesShowTheRecordAndTheFilteredList) {
-    httplib::Client cli(instance.baseUrl());
-    const json first = body(cli.Get(fetchTasksPath(groupQueueQuery(), 1), bearer(token)))["result"][0];
-    const std::string sysId = first["sys_id"]["value"];
+    const std::string id = instance.insertTask({{"assignment_group", "0123456789abcdef0123456789abcdef"}});
+    const std::string number = instance.record("sc_task", id)["number"];
     // The record link: "/nav_to.do?uri=" + table + ".do%3Fsys_id%3D" + sys_id.
-    auto rec = cli.Get("/nav_to.do?uri=sc_task.do%3Fsys_id%3D" + sysId);
+    auto rec = cli.Get("/nav_to.do?uri=sc_task.do%3Fsys_id%3D" + id);
     ASSERT_EQ(rec->status, 200);
-    EXPECT_NE(rec->body.find(first["number"]["value"].get<std::string>()), std::string::npos);
+    EXPECT_NE(rec->body.find(number), std::string::npos);
+    EXPECT_EQ(cli.Get("/sc_task.do?sys_id=" + id)->body, rec->body);
     // The list link: the query percent-encoded after "_list.do%3Fsysparm_query%3D".
-    auto list = cli.Get("/nav_to.do?uri=sc_task_list.do%3Fsysparm_query%3D" + util::percentEncode(groupQueueQuery()));
+    auto list = cli.Get("/nav_to.do?uri=sc_task_list.do%3Fsysparm_query%3D" +
+                        util::percentEncode("assignment_group=0123456789abcdef0123456789abcdef^active=true"));
     ASSERT_EQ(list->status, 200);
-    const std::size_t count = body(cli.Get(fetchTasksPath(groupQueueQuery()), bearer(token)))["result"].size();
-    EXPECT_NE(list->body.find("<span id=\"count\">" + std::to_string(count) + "</span>"), std::string::npos);
+    EXPECT_NE(list->body.find("<span id=\"count\">1</span>"), std::string::npos);
+    EXPECT_NE(list->body.find(number), std::string::npos);
     EXPECT_EQ(cli.Get("/nav_to.do?uri=sc_task.do%3Fsys_id%3D0123456789abcdef0123456789abcdef")->status, 404);
     EXPECT_EQ(cli.Get("/nav_to.do?uri=nope.do")->status, 404);
-    EXPECT_EQ(cli.Get("/sc_task.do?sys_id=" + sysId)->status, 200);
 }
 
-TEST_F(ServerTest, SimulationStepBringsANewRequestIntoTheQueue) {
-    httplib::Client cli(instance.baseUrl());
-    const auto queue = [&] { return body(cli.Get(fetchTasksPath(groupQueueQuery()), bearer(token)))["result"]; };
-    const json before = queue();
-    std::size_t arrivals = 0;
+TEST_F(ServerTest, SimulationStepsBringNewRequestsIntoTheQueue) {
+    std::string arrival;
     for (int i = 0; i < 5; ++i) {
         const auto events = instance.simulateStep();
-        ASSERT_FALSE(events.empty());
-        EXPECT_EQ(events[0].rfind("New request REQ", 0), 0u) << events[0];
-        ++arrivals;
+        arrival = events.empty() ? "" : events[0];
+        EXPECT_EQ(arrival.rfind("New request REQ", 0), 0u) << arrival;
     }
-    const json after = queue();
-    // Every arrival is queued; some may have been closed since (only tasks of the demo user).
-    EXPECT_GE(after.size() + 5, before.size() + arrivals);
-    const json newest = after[0];
-    EXPECT_EQ(newest["request_item.request"]["display_value"].get<std::string>().rfind("REQ", 0), 0u);
-    EXPECT_FALSE(newest["request_item.request.requested_for"]["display_value"].get<std::string>().empty());
+    const json newest = body(cli.Get(
+        tasksPath({{"sysparm_query", "ORDERBYDESCnumber"}, {"sysparm_limit", "1"}, {"sysparm_display_value", "true"},
+                   {"sysparm_exclude_reference_link", "true"},
+                   {"sysparm_fields", "request_item.request,request_item.request.requested_for,assigned_to"}}),
+        bearer(token)))["result"][0];
+    EXPECT_EQ(arrival.substr(12, 10), newest["request_item.request"]) << newest;
+    EXPECT_EQ(newest["assigned_to"], "");
+    EXPECT_FALSE(newest["request_item.request.requested_for"].get<std::string>().empty());
 }
 
 TEST(ServerData, DataFileReplacesTheBuiltInSetWithRelativeDates) {
-    const auto path = std::filesystem::temp_directory_path() / ("demo-data-" + std::to_string(getpid()) + ".json");
-    {
-        std::ofstream out(path);
-        out << json{{"demo_user", "11111111111111111111111111111111"},
-                    {"tables",
-                     {{"sys_user", {{{"sys_id", "11111111111111111111111111111111"}, {"name", "Kim Lo"}, {"active", true}}}},
-                      {"sc_task",
-                       {{{"number", "SCTASK9000001"}, {"assigned_to", "11111111111111111111111111111111"},
-                         {"state", "2"}, {"opened_at", "@now-2h"}, {"work_notes", "seeded"}}}}}}};
-    }
+    test::TempProfile scratch;
+    const auto path = scratch.root() / "data.json";
+    test::writeFile(path, json{{"demo_user", "11111111111111111111111111111111"},
+                               {"tables",
+                                {{"sys_user", {{{"sys_id", "11111111111111111111111111111111"}, {"name", "Kim Lo"},
+                                                {"active", true}}}},
+                                 {"sc_task",
+                                  {{{"number", "SCTASK9000001"}, {"assigned_to", "11111111111111111111111111111111"},
+                                    {"state", "2"}, {"opened_at", "@now-2h"}, {"work_notes", "seeded"}}}}}}}
+                              .dump());
     Options o;
     o.dataFile = path.string();
     DemoInstance instance(o);
     instance.start();
     EXPECT_EQ(instance.demoUserName(), "Kim Lo");
     httplib::Client cli(instance.baseUrl());
-    const json mine = body(cli.Get(fetchTasksPath(myTasksQuery()), bearer(instance.issueTokens().accessToken)))["result"];
+    const json mine = body(cli.Get(tasksPath({{"sysparm_query", "assigned_toDYNAMIC90d1921e5f510100a9ad2572f2b477fe"},
+                                              {"sysparm_fields", "number,opened_at"}}),
+                                   bearer(instance.issueTokens().accessToken)))["result"];
     ASSERT_EQ(mine.size(), 1u);
-    EXPECT_EQ(mine[0]["number"]["value"], "SCTASK9000001");
-    EXPECT_EQ(mine[0]["opened_at"]["value"].get<std::string>().size(), 19u);
+    EXPECT_EQ(mine[0]["number"], "SCTASK9000001");
+    EXPECT_EQ(mine[0]["opened_at"].get<std::string>().size(), 19u);
 
-    std::ofstream(path) << R"({"tables": {"sc_task": [{"no_such_field": "x"}]}})";
-    EXPECT_THROW(DemoInstance{o}, std::runtime_error);
-    std::ofstream(path) << "{not json";
-    EXPECT_THROW(DemoInstance{o}, std::runtime_error);
-    std::filesystem::remove(path);
+    for (const char* bad : {R"({"tables": {"sc_task": [{"no_such_field": "x"}]}})", "{not json"}) {
+        test::writeFile(path, bad);
+        EXPECT_THROW(DemoInstance{o}, std::runtime_error) << bad;
+    }
 }
 
 TEST(ServerData, BuiltInSetRoundTripsThroughTheDataFormat) {
@@ -202,83 +175,59 @@ TEST(ServerData, BuiltInSetRoundTripsThroughTheDataFormat) {
     EXPECT_EQ(Database::fromJson(db.toJson(), util::toSeconds(now)).toJson(), db.toJson());
 }
 
-TEST(ServerControl, ControlEndpointOnlyWhenEnabled) {
-    DemoInstance off;
-    off.start();
-    httplib::Client offCli(off.baseUrl());
-    EXPECT_EQ(offCli.Post("/__control", R"({"action":"reset"})", "application/json")->status, 404);
-
+TEST_F(ServerTest, ControlEndpointOnlyWhenEnabled) {
+    EXPECT_EQ(cli.Post("/__control", R"({"action":"reset"})", "application/json")->status, 404);
     Options o;
     o.control = true;
     DemoInstance on(o);
-    on.start();
-    httplib::Client cli(on.baseUrl());
+    httplib::Client ctl(started(on));
     auto post = [&](const json& j) {
-        auto r = cli.Post("/__control", j.dump(), "application/json");
+        auto r = ctl.Post("/__control", j.dump(), "application/json");
         EXPECT_EQ(r->status, 200) << r->body;
         return body(r);
     };
-    const json tokens = post({{"action", "issue_tokens"}});
-    const std::string path = withQuery("/api/now/table/sc_task", {{"sysparm_limit", "1"}});
+    const auto auth = bearer(post({{"action", "issue_tokens"}})["access_token"]);
+    const std::string path = tasksPath({{"sysparm_limit", "1"}});
     post({{"action", "reset"}});
     post({{"action", "fail_next"}, {"count", 1}, {"status", 502}, {"body", "gateway"}});
-    EXPECT_EQ(cli.Get(path, bearer(tokens["access_token"]))->status, 502);
-    EXPECT_EQ(cli.Get(path, bearer(tokens["access_token"]))->status, 200);
+    EXPECT_EQ(ctl.Get(path, auth)->status, 502);
+    EXPECT_EQ(ctl.Get(path, auth)->status, 200);
     const json log = post({{"action", "request_log"}})["requests"];
     ASSERT_EQ(log.size(), 2u);  // control requests are not logged
     EXPECT_EQ(log[1]["query"], json::parse(R"([["sysparm_limit","1"]])"));
     EXPECT_GE(post({{"action", "connections"}})["accepted"].get<int>(), 1);
     post({{"action", "expire_access_tokens"}});
-    EXPECT_EQ(cli.Get(path, bearer(tokens["access_token"]))->status, 401);
+    EXPECT_EQ(ctl.Get(path, auth)->status, 401);
     const std::string id = post({{"action", "insert_task"}, {"fields", {{"short_description", "x"}}}})["sys_id"];
     EXPECT_EQ(post({{"action", "record"}, {"table", "sc_task"}, {"sys_id", id}})["record"]["short_description"], "x");
     EXPECT_FALSE(post({{"action", "simulate_step"}})["events"].empty());
-    EXPECT_EQ(cli.Post("/__control", R"({"action":"fly"})", "application/json")->status, 400);
+    EXPECT_EQ(ctl.Post("/__control", R"({"action":"fly"})", "application/json")->status, 400);
 }
 
 TEST(ServerOptions, RefusesNonLoopbackHosts) {
     Options o;
     o.host = "0.0.0.0";
-    DemoInstance instance(o);
-    EXPECT_THROW(instance.start(), std::runtime_error);
+    EXPECT_THROW(DemoInstance(o).start(), std::runtime_error);
 }
 
-#ifdef DEMO_INSTANCE_EXE
-TEST(Executable, PrintsItsAddressFirstAndStopsOnSigterm) {
-    int out[2];
-    ASSERT_EQ(pipe(out), 0);
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        dup2(out[1], 1);
-        close(out[0]);
-        execl(DEMO_INSTANCE_EXE, DEMO_INSTANCE_EXE, "--port", "0", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(out[1]);
-    FILE* f = fdopen(out[0], "r");
-    char line[256] = {};
-    ASSERT_NE(fgets(line, sizeof line, f), nullptr);
-    const std::string first = line;
-    ASSERT_EQ(first.rfind("Listening on http://127.0.0.1:", 0), 0u) << first;
-    const std::string base = first.substr(13, first.size() - 14);
-    httplib::Client cli(base);
-    auto r = cli.Get("/");
-    ASSERT_TRUE(r);
-    EXPECT_EQ(r->status, 200);
-    std::string rest;
-    while (fgets(line, sizeof line, f) && std::string(line).rfind("Press Ctrl-C", 0) != 0) rest += line;
-    EXPECT_NE(rest.find(kClientId), std::string::npos);
-    EXPECT_NE(rest.find(kClientSecret), std::string::npos);
-    EXPECT_NE(rest.find(kDemoUserName), std::string::npos);
-    kill(pid, SIGTERM);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    fclose(f);
-    EXPECT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+TEST(Executable, PrintsItsAddressAndCredentialsFirstAndStopsOnSigterm) {
+    // The shell's first line is the process id the executable takes over.
+    FILE* f = ::popen("echo $$; exec '" DEMO_INSTANCE_EXE "' --port 0", "r");
+    ASSERT_TRUE(f);
+    std::string out;
+    char line[256];
+    while (std::fgets(line, sizeof line, f) && std::string(line).rfind("Press Ctrl-C", 0) != 0)
+        out += line;
+    const std::string listening = out.substr(out.find('\n') + 1);
+    EXPECT_EQ(listening.rfind("Listening on http://127.0.0.1:", 0), 0u) << out;
+    auto r = httplib::Client(listening.substr(13, listening.find('\n') - 13)).Get("/");
+    EXPECT_TRUE(r && r->status == 200);
+    for (const char* shown : {kClientId, kClientSecret, kDemoUserName})
+        EXPECT_NE(out.find(shown), std::string::npos) << shown;
+    ::kill(std::stoi(out), SIGTERM);
+    const int status = ::pclose(f);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
-#endif
 
 }  // namespace
 }  // namespace trayline::demo

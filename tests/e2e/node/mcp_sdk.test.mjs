@@ -1,5 +1,6 @@
 // trayline --mcp as a real MCP client sees it: the official TypeScript SDK client over stdio, the
-// demo instance as a child process, an isolated profile and tokens in a real keyring.
+// demo instance as a child process, an isolated profile and tokens in a real keyring. Which requests
+// the tools send and how they check their arguments is the dispatcher's test (tests/core/mcp).
 //
 // Needs TRAYLINE_BINARY and TRAYLINE_DEMO_INSTANCE, and a Secret Service (tests/support/with-keyring).
 
@@ -12,15 +13,12 @@ import { join } from 'node:path';
 import { createInterface } from 'node:readline';
 import { Client } from '@modelcontextprotocol/sdk/client/index.js';
 import { StdioClientTransport } from '@modelcontextprotocol/sdk/client/stdio.js';
-import { InitializeResultSchema, McpError } from '@modelcontextprotocol/sdk/types.js';
-import { expectedReadTools, expectedWriteTools, expectedInstructions } from './mcp_expected.mjs';
 
 const TRAYLINE = process.env.TRAYLINE_BINARY;
 const DEMO = process.env.TRAYLINE_DEMO_INSTANCE;
 const DEMO_USER = 'Alex Morgan';
 const DEMO_GROUP = '4fa3c1e2b7d94e0a8c6b2d1f0e9a7c35';
 const QUIET_GROUP = '0f0e0d0c0b0a09080706050403020100';  // a group only this test fills
-const NOT_SIGNED_IN = 'Trayline is not signed in to ServiceNow. Open the menu bar app and sign in.';
 
 let demo, baseUrl, root, client, transport, stderrText = '';
 const prefs = {};
@@ -43,16 +41,7 @@ function keyring(account, label, secret) {
                  { input: secret });
 }
 
-async function seedTokens() {
-    const t = await control({ action: 'issue_tokens' });
-    const expiresAt = (Date.now() - Date.UTC(2001, 0, 1)) / 1000 + t.expires_in;
-    keyring('tokens', 'Trayline tokens',
-            JSON.stringify({ accessToken: t.access_token, refreshToken: t.refresh_token, expiresAt }));
-}
-
-function utc(date) {
-    return date.toISOString().slice(0, 19).replace('T', ' ');
-}
+const utc = (date) => date.toISOString().slice(0, 19).replace('T', ' ');
 
 async function insertTask(fields) {
     const { sys_id } = await control({ action: 'insert_task', fields });
@@ -83,19 +72,17 @@ before(async () => {
     setPreferences({ instanceURL: baseUrl, clientID: 'b2f7e91c4d3a4c8e9f60a1d2c3b4e5f6', groupSysID: DEMO_GROUP,
                      mcpAllowWrites: false });
     keyring('clientSecret', 'Trayline clientSecret', 'tray+line/demo-secret');
-    await seedTokens();
+    const t = await control({ action: 'issue_tokens' });
+    const expiresAt = (Date.now() - Date.UTC(2001, 0, 1)) / 1000 + t.expires_in;
+    keyring('tokens', 'Trayline tokens',
+            JSON.stringify({ accessToken: t.access_token, refreshToken: t.refresh_token, expiresAt }));
 
     // US-English dates in UTC, whatever the machine's locale.
     const env = { ...process.env, XDG_CONFIG_HOME: join(root, 'config'), XDG_DATA_HOME: join(root, 'data'),
                   LANG: 'en_US.UTF-8', TZ: 'UTC' };
     delete env.LC_ALL;
     delete env.LC_TIME;
-    transport = new StdioClientTransport({
-        command: TRAYLINE,
-        args: ['--mcp'],
-        env,
-        stderr: 'pipe',
-    });
+    transport = new StdioClientTransport({ command: TRAYLINE, args: ['--mcp'], env, stderr: 'pipe' });
     transport.stderr.on('data', (chunk) => { stderrText += chunk; });
     client = new Client({ name: 'trayline-e2e', version: '1.0.0' });
     await client.connect(transport);
@@ -107,41 +94,21 @@ after(async () => {
     if (root) rmSync(root, { recursive: true, force: true });
 });
 
-test('initialize negotiates every supported version and describes the instance', async () => {
-    // connect() asked for the SDK's newest version, which the server does not know: the oldest.
+test('the SDK client connects on a version the server chose, and pings', async () => {
     assert.deepEqual(client.getServerVersion(), { name: 'trayline', version: 'dev' });
     assert.deepEqual(client.getServerCapabilities(), { tools: { listChanged: false } });
-    assert.equal(client.getInstructions(), expectedInstructions(baseUrl));
-    for (const [asked, chosen] of [['2025-06-18', '2025-06-18'], ['2025-03-26', '2025-03-26'],
-                                   ['2024-11-05', '2024-11-05'], ['1999-01-01', '2024-11-05']]) {
-        const result = await client.request(
-            { method: 'initialize',
-              params: { protocolVersion: asked, capabilities: {}, clientInfo: { name: 'e2e', version: '1' } } },
-            InitializeResultSchema);
-        assert.equal(result.protocolVersion, chosen);
-        assert.equal(result.instructions, expectedInstructions(baseUrl));
-    }
+    assert.ok(client.getInstructions().includes(baseUrl));
     await client.ping();
 });
 
-test('tools/list follows the write setting at every request', async () => {
-    setPreferences({ mcpAllowWrites: false });
-    let { tools } = await client.listTools();  // validated by the SDK's own schema
-    assert.equal(JSON.stringify(tools), JSON.stringify(expectedReadTools));
-    await assert.rejects(client.callTool({ name: 'add_note', arguments: { task: 'x', text: 'y' } }), (e) => {
-        assert.ok(e instanceof McpError);
-        assert.equal(e.code, -32601);
-        assert.ok(e.message.endsWith('add_note changes records and writes are disabled. ' +
-                                     'Turn on \u201CAllow writes\u201D in Trayline settings, then restart Claude Code.'),
-                  e.message);
-        return true;
-    });
-    await assert.rejects(client.callTool({ name: 'drop_table' }), (e) => e.code === -32601 &&
-                         e.message.endsWith('Unknown tool: drop_table'));
-
+test('tools/list passes the SDK schema with every tool and its required arguments', async () => {
     setPreferences({ mcpAllowWrites: true });
-    ({ tools } = await client.listTools());
-    assert.equal(JSON.stringify(tools), JSON.stringify([...expectedReadTools, ...expectedWriteTools]));
+    const { tools } = await client.listTools();
+    assert.deepEqual(tools.map((t) => [t.name, ...(t.inputSchema.required ?? [])]),
+                     [['list_my_tasks'], ['list_group_queue'], ['list_completed'], ['get_task', 'task'],
+                      ['list_group_members'], ['find_user', 'name'], ['search_records', 'table', 'query'],
+                      ['assign_task', 'task', 'assignee'], ['close_task', 'task', 'resolution'],
+                      ['add_note', 'task', 'text']]);
 });
 
 test('list tools answer with the exact task blocks', async () => {
@@ -162,7 +129,7 @@ async function listToolsOnQuietGroup() {
                                      opened_at: '2025-03-03 12:00:00' });
     const newer = await insertTask({ assignment_group: QUIET_GROUP, short_description: 'Badge not working',
                                      priority: '2', opened_at: '2025-03-04 09:00:00', assigned_to: '' });
-    assert.equal((await callText('list_group_queue', { unassignedOnly: true })).text,
+    assert.equal((await callText('list_group_queue')).text,
                  '2 tasks\n\n' +
                  block(newer, 'state: Open | priority: 2 - High | assigned: unassigned | opened: Mar 4, 2025') + '\n\n' +
                  block(older, 'state: Open | priority: 4 - Low | assigned: unassigned | opened: Mar 3, 2025'));
@@ -203,8 +170,6 @@ test('user tools list active people one per line', async () => {
                       'Taylor Brooks']);
     for (const line of members) assert.match(line, /^[^\n]+ \u2014 [a-z.]+@example\.com \u2014 [0-9a-f]{32}$/);
     assert.match((await callText('find_user', { name: 'Whitfield' })).text, /^Dana Whitfield \u2014 (no email)? \u2014 [0-9a-f]{32}$/);
-    assert.equal((await callText('find_user', { name: 'Nobody Here' })).text, 'No matching active users.');
-    assert.deepEqual(await callText('find_user', { name: '  ' }), { text: '`name` is required.', isError: true });
 });
 
 test('get_task and search_records read one record', async () => {
@@ -212,12 +177,9 @@ test('get_task and search_records read one record', async () => {
     const detail = (await callText('get_task', { task: ` ${t.number} ` })).text;
     assert.ok(detail.includes('Desk phone dead') && detail.includes('No dial tone since Monday.'), detail);
     assert.ok(detail.endsWith(`\n\nsys_id: ${t.id}`), detail);
-    assert.deepEqual(await callText('get_task', { task: 'SCTASK0999999' }),
-                     { text: 'No sc_task record matches \u201CSCTASK0999999\u201D.', isError: true });
     assert.equal((await callText('search_records', { table: 'sc_task', query: `number=${t.number}`,
                                                      fields: 'number,short_description' })).text,
                  `[\n  {\n    "number": "${t.number}",\n    "short_description": "Desk phone dead"\n  }\n]`);
-    assert.equal((await callText('search_records', { table: 'sc_task', query: 'number=NONE' })).text, 'No matching records.');
 });
 
 test('write tools change the record and report what they did', async () => {
@@ -227,7 +189,6 @@ test('write tools change the record and report what they did', async () => {
 
     assert.deepEqual(await callText('assign_task', { task: t.number, assignee: 'Priya Natarajan' }),
                      { text: `Assigned ${t.number} to Priya Natarajan.\n${navUrl(t.id)}`, isError: false });
-    assert.deepEqual(await callText('assign_task', { task: t.number }), { text: '`assignee` is required.', isError: true });
     assert.deepEqual(await callText('add_note', { task: t.id, text: 'Called the user.', type: 'comment' }),
                      { text: `Added comment to ${t.number}.`, isError: false });
     assert.deepEqual(await callText('add_note', { task: t.number, text: 'Checked AD.' }),
@@ -239,16 +200,6 @@ test('write tools change the record and report what they did', async () => {
     assert.equal(r.u_resolution, 'Password reset.');
     assert.deepEqual(r.comments.map((c) => c.value), ['Called the user.']);
     assert.deepEqual(r.work_notes.map((c) => c.value), ['Checked AD.']);
-});
-
-test('without a stored sign-in every tool says so and nothing reaches the instance', async () => {
-    execFileSync('secret-tool', ['clear', 'service', 'com.brindle.Trayline', 'account', 'tokens']);
-    await control({ action: 'reset' });
-    for (const name of ['list_my_tasks', 'get_task', 'add_note'])
-        assert.deepEqual(await callText(name, { task: 'SCTASK1' }), { text: NOT_SIGNED_IN, isError: true });
-    assert.deepEqual((await control({ action: 'request_log' })).requests, []);
-    await seedTokens();
-    assert.equal((await callText('list_my_tasks')).isError, false);
 });
 
 test('stderr carries only the ready line', () => {

@@ -1,0 +1,24 @@
+#pragma once
+
+// Runs a program to its end: standard input from a string, both outputs collected.
+
+#include <string>
+#include <vector>
+
+namespace trayline::test {
+
+struct ProcessRun {
+    std::string out, err;
+    int exitCode = -1;  // -1 when ended by a signal
+    int signal = 0;
+};
+
+struct ProcessOptions {
+    std::string input = {};
+    std::vector<std::string> env = {};  // "NAME=value" sets, a bare "NAME" removes
+    bool closeStdoutEarly = false;  // the reader of its stdout is gone before it writes
+};
+
+ProcessRun runProcess(const std::vector<std::string>& argv, const ProcessOptions& options = {});
+
+}  // namespace trayline::test
