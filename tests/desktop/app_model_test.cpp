@@ -1,9 +1,7 @@
 // The refresh cycle against the demo instance: what it publishes, in which order, and what it
 // keeps when the instance fails, a newer refresh overtakes it or its polling loop restarts.
 
-#include "core/auth/token_store.h"
 #include "core/platform/time.h"
-#include "core/settings/config.h"
 #include "qt_test_support.h"
 
 namespace trayline {
@@ -11,7 +9,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::await;
-using test::holds;
 using AppModelTest = test::ModelTest;
 
 bool newestFirst(const TaskList& tasks, SNField SNTask::*field) {
@@ -22,8 +19,6 @@ bool newestFirst(const TaskList& tasks, SNField SNTask::*field) {
 TEST_F(AppModelTest, RefreshPublishesTheFourListsNewestFirstAndTheMembers) {
     const auto newest = demo.instance().insertTask({{"opened_at", "2099-01-01 00:00:00"}});
     auto model = refreshedModel();
-    EXPECT_TRUE(model->errorMessage().isNull());
-    EXPECT_TRUE(model->lastRefresh().isValid());
     const std::pair<const TaskList*, SNField SNTask::*> lists[] = {
         {&model->myTasks(), &SNTask::openedAt}, {&model->groupTasks(), &SNTask::openedAt},
         {&model->doneThisMonth(), &SNTask::closedAt}, {&model->doneLastMonth(), &SNTask::closedAt}};
@@ -41,9 +36,8 @@ TEST_F(AppModelTest, RefreshPublishesTheFourListsNewestFirstAndTheMembers) {
                     std::count(r.query.begin(), r.query.end(), decltype(r.query)::value_type("sysparm_limit", "100")));
 }
 
-// The lists are collected in a fixed order: those before a failed one are published, the failed one
-// and those after it keep their earlier content, and so does the time of the last good refresh. A
-// failed member fetch is not reported; the members are fetched again until they are there.
+// Lists are collected in order: those before a failed one are published, the rest and the time of
+// the last good refresh kept. A failed member fetch is not reported, and tried again next time.
 TEST_F(AppModelTest, AFailedFetchKeepsTheListsFromItOnAndTheNextGoodRefreshClearsTheError) {
     auto model = makeModel();
     // The member fetch starts right after the last list is published: make exactly it fail.
@@ -54,29 +48,21 @@ TEST_F(AppModelTest, AFailedFetchKeepsTheListsFromItOnAndTheNextGoodRefreshClear
     EXPECT_TRUE(model->members().empty());
     EXPECT_TRUE(model->errorMessage().isNull());
     const auto rest = [&] {  // all but the first list
-        return std::make_tuple(model->groupTasks(), model->doneThisMonth(), model->doneLastMonth(), model->lastRefresh());
+        return std::tuple(model->groupTasks(), model->doneThisMonth(), model->doneLastMonth(), model->lastRefresh());
     };
-    const auto mineBefore = model->myTasks();
     const auto before = rest();
     const auto mine = demo.instance().insertTask({{"assigned_to", demo::kDemoUserSysId}});
-
-    demo.instance().failNext(4, 500, R"({"error":{"message":"boom"}})");
-    ASSERT_TRUE(await(model->refresh()));
-    EXPECT_TRUE(model->errorMessage().startsWith(R"(Request failed (HTTP 500): {"error":{"message":"boom"}})"));
-    EXPECT_EQ(model->myTasks(), mineBefore);
-    EXPECT_EQ(rest(), before);
-
     Config::setGroupStates("1,2^GROUPBYstate");  // the instance refuses the group query with a 400
     ASSERT_TRUE(await(model->refresh()));
     EXPECT_TRUE(model->errorMessage().startsWith("Request failed (HTTP 400): ")) << model->errorMessage().toStdString();
-    EXPECT_TRUE(holds(model->myTasks(), mine));
+    EXPECT_TRUE(test::holds(model->myTasks(), mine));
     EXPECT_EQ(rest(), before);
     EXPECT_FALSE(model->isRefreshing());
 
     Config::setGroupStates("1,2,3");
     ASSERT_TRUE(await(model->refresh()));
     EXPECT_TRUE(model->errorMessage().isNull());
-    EXPECT_TRUE(holds(model->groupTasks(), mine));
+    EXPECT_TRUE(test::holds(model->groupTasks(), mine));
     EXPECT_EQ(model->members().size(), 7u);
 }
 
@@ -97,7 +83,6 @@ TEST_F(AppModelTest, AnOlderRefreshNeverOverwritesANewerOnesLists) {
         EXPECT_EQ(t.state.value, "1") << t.number.display << " comes from the older refresh";
 }
 
-// Signed out or not configured: the cycle ends after publishing the signed-in flag.
 class IdleCycleTest : public AppModelTest, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(IdleCycleTest, ChangesNothingButTheSignedInFlagAndSendsNoRequest) {
@@ -107,10 +92,8 @@ TEST_P(IdleCycleTest, ChangesNothingButTheSignedInFlagAndSendsNoRequest) {
     GetParam() ? TokenStore::shared().clear() : Config::setClientID("");
     demo.instance().reset();
     QSignalSpy flag(model->auth(), &AuthManager::isSignedInChanged);
-    QSignalSpy refreshing(model.get(), &AppModel::isRefreshingChanged);
     ASSERT_TRUE(await(model->refresh()));
     EXPECT_EQ(flag.count(), GetParam() ? 1 : 0);
-    EXPECT_EQ(refreshing.count(), 0);
     EXPECT_EQ(before, state());
     EXPECT_TRUE(demo.instance().requestLog().empty());
 }
@@ -129,7 +112,7 @@ TEST_F(AppModelTest, RestartingThePollingAbandonsTheOldLoopsRefresh) {
     QTest::qWait(100);
     EXPECT_EQ(ends.count(), 2);   // the long interval is not up: no third refresh
     EXPECT_EQ(lists.count(), 1);  // only the new loop's refresh published
-    EXPECT_TRUE(holds(model->myTasks(), mine));
+    EXPECT_TRUE(test::holds(model->myTasks(), mine));
     EXPECT_TRUE(model->errorMessage().isNull());  // the cancelled refresh reports nothing
     EXPECT_FALSE(model->isRefreshing());
 }

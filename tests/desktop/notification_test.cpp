@@ -7,7 +7,6 @@
 #include <QDBusConnection>
 
 #include "core/servicenow/service_now_client.h"
-#include "core/settings/config.h"
 #include "desktop/platform/dbus_notifier.h"
 #include "qt_test_support.h"
 
@@ -70,8 +69,7 @@ protected:
         notifier = std::make_unique<DBusNotifier>(QDBusConnection::sessionBus(), true);
         ModelTest::SetUp();
     }
-    // The titles posted since the last call, once everything posted has arrived (one connection
-    // delivers in order).
+    // The titles posted since the last call, once all have arrived (one connection delivers in order).
     QStringList posted() {
         const int asked = server->capabilityRequests;
         notifier->requestPermission();
@@ -82,8 +80,8 @@ protected:
         seen_ = server->calls.size();
         return titles;
     }
-    static QString numberOf(const std::string& id, test::DemoProfile& profile) {
-        return QString::fromStdString(profile.instance().record("sc_task", id)["number"]);
+    QString numberOf(const std::string& id, test::DemoProfile* profile = nullptr) {
+        return QString::fromStdString((profile ? *profile : demo).instance().record("sc_task", id)["number"]);
     }
 
     std::unique_ptr<NotificationServer> server;  // made once the bus is known to be private
@@ -121,7 +119,7 @@ TEST_F(NotificationTest, TheModelAnnouncesEachArrivalOnceAssignedKindFirstAsItsS
         demo.instance().insertTask({{"short_description", "VPN token"}, {"assigned_to", demo::kDemoUserSysId}});
     ASSERT_TRUE(await(model->refresh()));
     // Both are new in the group queue; the one assigned to the user is announced as such only.
-    EXPECT_EQ(posted(), (QStringList{"Assigned to you: " + numberOf(mine, demo), "New request: " + numberOf(queued, demo)}));
+    EXPECT_EQ(posted(), (QStringList{"Assigned to you: " + numberOf(mine), "New request: " + numberOf(queued)}));
     EXPECT_EQ(server->calls[0].body + '|' + server->calls[1].body, "VPN token|Monitor arm");
     ASSERT_TRUE(await(model->refresh()));
     EXPECT_TRUE(posted().isEmpty()) << "unchanged lists announce nothing";
@@ -133,7 +131,7 @@ TEST_F(NotificationTest, TheModelAnnouncesEachArrivalOnceAssignedKindFirstAsItsS
     ASSERT_TRUE(await(model->refresh()));
     ServiceNowClient().patch("sc_task", mine, {{"assigned_to", demo::kDemoUserSysId}});
     ASSERT_TRUE(await(model->refresh()));
-    EXPECT_EQ(posted(), (QStringList{"Assigned to you: " + numberOf(queued, demo), "Assigned to you: " + numberOf(mine, demo)}));
+    EXPECT_EQ(posted(), (QStringList{"Assigned to you: " + numberOf(queued), "Assigned to you: " + numberOf(mine)}));
     EXPECT_EQ(server->calls[2].replacesID, 0u);
     EXPECT_EQ(server->calls[3].replacesID, server->calls[0].id);
 
@@ -141,7 +139,7 @@ TEST_F(NotificationTest, TheModelAnnouncesEachArrivalOnceAssignedKindFirstAsItsS
     Config::setNotifyAssignedToMe(false);
     const auto both = demo.instance().insertTask({{"assigned_to", demo::kDemoUserSysId}});
     ASSERT_TRUE(await(model->refresh()));
-    EXPECT_EQ(posted(), QStringList{"New request: " + numberOf(both, demo)});
+    EXPECT_EQ(posted(), QStringList{"New request: " + numberOf(both)});
     Config::setNotifyNewRequest(false);
     demo.instance().insertTask({{"assigned_to", demo::kDemoUserSysId}});
     ASSERT_TRUE(await(model->refresh()));
@@ -157,7 +155,7 @@ TEST_F(NotificationTest, TheModelAnnouncesEachArrivalOnceAssignedKindFirstAsItsS
     EXPECT_TRUE(posted().isEmpty());
     const auto arrived = demo.instance().insertTask({{"assignment_group", "elsewhere"}});
     ASSERT_TRUE(await(model->refresh()));
-    EXPECT_EQ(posted(), QStringList{"New request: " + numberOf(arrived, demo)});
+    EXPECT_EQ(posted(), QStringList{"New request: " + numberOf(arrived)});
 }
 
 TEST_F(NotificationTest, TwoRefreshesFinishingTogetherAnnounceEachArrivalOnce) {
@@ -167,11 +165,10 @@ TEST_F(NotificationTest, TwoRefreshesFinishingTogetherAnnounceEachArrivalOnce) {
     auto first = model->refresh();
     ASSERT_TRUE(await(model->refresh()));
     ASSERT_TRUE(await(first));
-    EXPECT_EQ(posted(), QStringList{"New request: " + numberOf(queued, demo)});
+    EXPECT_EQ(posted(), QStringList{"New request: " + numberOf(queued)});
 }
 
-// Signed out, the polling model signs in through a "browser" that follows the instance's
-// authorize redirect to the loopback callback; its next poll sets the baseline, a later one announces.
+// Signed in through a "browser" that follows the authorize redirect, the polling model announces.
 TEST_F(NotificationTest, SignsInThroughTheBrowserThenPollingAnnouncesArrivals) {
     demo::Options approving;
     approving.autoApprove = true;
@@ -186,13 +183,12 @@ TEST_F(NotificationTest, SignsInThroughTheBrowserThenPollingAnnouncesArrivals) {
         }).detach();
     };
     auto model = makeModel(notifier.get(), true, 100ms, {browse, port});
-    EXPECT_FALSE(model->auth()->isSignedIn());
     ASSERT_TRUE(await(model->auth()->signIn()));
     EXPECT_TRUE(model->auth()->isSignedIn());
     ASSERT_TRUE(spinUntil([&] { return model->lastRefresh().isValid(); }));
     const auto queued = fresh.instance().insertTask(nlohmann::json::object());
     ASSERT_TRUE(spinUntil([&] { return !server->calls.isEmpty(); }));
-    EXPECT_EQ(posted(), QStringList{"New request: " + numberOf(queued, fresh)});
+    EXPECT_EQ(posted(), QStringList{"New request: " + numberOf(queued, &fresh)});
 }
 
 }  // namespace

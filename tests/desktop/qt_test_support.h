@@ -14,6 +14,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include "core/auth/token_store.h"
+#include "core/settings/config.h"
 #include "desktop/models/app_model.h"
 #include "support/demo_fixture.h"
 
@@ -41,8 +43,7 @@ inline bool holds(const TaskList& tasks, const std::string& id) {
     return std::any_of(tasks.begin(), tasks.end(), [&](const SNTask& t) { return t.sysID.value == id; });
 }
 
-// A loopback port that accepts connections and never answers, so a request to it stays in flight
-// until cancelled. Once destroyed, its port is a free one.
+// A loopback port that accepts and never answers: requests to it hang until cancelled. Once gone, a free port.
 class SilentPort {
 public:
     SilentPort() {

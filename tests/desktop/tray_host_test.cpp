@@ -32,7 +32,7 @@ protected:
     void activate(QSystemTrayIcon::ActivationReason why = QSystemTrayIcon::Trigger) {
         Q_EMIT host.findChild<QSystemTrayIcon*>()->activated(why);
     }
-    static bool isActive(QWidget* window) { return test::spinUntil([&] { return QApplication::activeWindow() == window; }); }
+    static bool isActive(QWidget* w) { return test::spinUntil([&] { return QApplication::activeWindow() == w; }); }
 
     TrayHost host{new QLabel(QStringLiteral("content")),
                   TrayHost::Options{std::chrono::milliseconds(0), std::chrono::milliseconds(10)}};

@@ -1,8 +1,6 @@
-// What the desktop Updater adds to the core update steps: its schedule and spacing, which checks
-// speak, the banner, one busy flag for checks and installations, a GUI thread that never waits,
-// and one installation to its end. Real requests to a loopback feed, short injected intervals.
+// What the desktop Updater adds to the core update steps, against a loopback feed with short
+// injected intervals: schedule, spacing, banner, one busy flag, the install wiring, no GUI waits.
 
-#include "core/settings/config.h"
 #include "core/update/sha256.h"
 #include "core/update/update_test_support.h"
 #include "desktop/models/updater.h"
@@ -14,7 +12,6 @@ namespace {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-constexpr const char* kTeam = "TESTTEAM01";
 const QString kChecking = QStringLiteral("Checking\u2026");
 const QString kDownloading = QStringLiteral("Downloading v1.4.0\u2026");
 
@@ -29,7 +26,7 @@ protected:
         o.clock = [this] { return now; };
         o.runningVersion = "1.3.9";
         o.install.rootCertificatePEM = root.certificatePEM();
-        o.install.teamIdentifier = kTeam;
+        o.install.teamIdentifier = "TESTTEAM01";
         o.install.installedBundle = installed;
         o.install.temporaryDirectory = dir.path() / "tmp";
         o.install.processID = test::exitedProcessID();
@@ -40,12 +37,11 @@ protected:
     }
     void serveFeed(const std::string& version, const std::string& sha256 = "", std::string url = "") {
         url = url.empty() ? zipURL() : url;
-        server.serve("/appcast.json", 200, R"({"version":")" + version + R"(","url":")" + url + R"(","sha256":")" + sha256 +
-                                               R"(","notes":"Faster."})");
+        server.serve("/appcast.json", 200, R"({"version":")" + version + R"(","url":")" + url +
+                                               R"(","sha256":")" + sha256 + R"(","notes":"Faster."})");
     }
     std::string zipURL() const { return server.url("/Trayline-1.4.0.zip"); }
     std::size_t requests() const { return server.cacheControlSeen().size(); }
-    // Runs one check to its end.
     static void runCheck(Updater& u, bool manual) {
         QSignalSpy finished(&u, &Updater::checkFinished);
         u.check(manual);
@@ -69,8 +65,6 @@ TEST_F(UpdaterTest, AnOfferComesWithTheFeedAndItsBannerGoesForTheDismissedVersio
     serveFeed("1.4.0");
     runCheck(*u, false);
     EXPECT_TRUE(statuses.isEmpty());  // an automatic check shows no progress
-    ASSERT_TRUE(u->available());
-    EXPECT_EQ(u->available()->url, zipURL());
     EXPECT_EQ(u->availableNotes(), "Faster.");
     EXPECT_TRUE(u->lastCheck().isValid());
     EXPECT_TRUE(u->showsBanner());
@@ -124,7 +118,6 @@ TEST_F(UpdaterTest, StartChecksAfterTheFirstDelayThenEveryPeriodWhileAutoUpdateI
     QSignalSpy finished(u.get(), &Updater::checkFinished);
     u->start();
     u->start();  // twice in a row: still one first check
-    EXPECT_TRUE(u->isScheduled());
     ASSERT_TRUE(finished.wait(5000));
     EXPECT_EQ(requests(), 1u);
     now += 61s;  // the period's tick passes the spacing
@@ -158,13 +151,12 @@ TEST_F(UpdaterTest, InstallationsShareTheBusyFlagFailVisiblyAndOtherwiseQuit) {
     ASSERT_TRUE(failed.wait(15000));
     EXPECT_EQ(u->errorMessage(), "Download failed: HTTP 404");
     EXPECT_EQ(statuses, (QStringList{kDownloading, QString()}));
-    EXPECT_FALSE(u->isChecking());
     EXPECT_EQ(requests(), 2u);  // one feed request, one download
 
     test::makeBundle(installed, "1.3.9");
     const fs::path stage = dir.path() / "stage";
     test::makeBundle(stage / "Trayline.app", "1.4.0");
-    root.issueSigner(kTeam).sign(stage / "Trayline.app");
+    root.issueSigner("TESTTEAM01").sign(stage / "Trayline.app");
     const std::string zip = test::makeZip(test::entriesOf(stage, "Trayline.app"));
     server.serve("/Trayline-1.4.0.zip", 200, zip);
     serveFeed("1.4.0", sha256Of(zip));
@@ -181,22 +173,17 @@ TEST_F(UpdaterTest, InstallationsShareTheBusyFlagFailVisiblyAndOtherwiseQuit) {
     EXPECT_EQ(quits, 1);
 }
 
-TEST_F(UpdaterTest, DestroyedWhileWaitingCancelsTheRequestAndDropsItsOutcome) {
+TEST_F(UpdaterTest, DestroyedWhileDownloadingCancelsTheRequestAndDropsItsOutcome) {
     test::SilentPort silent;
     serveFeed("1.4.0", "", silent.url("/Trayline-1.4.0.zip"));
-    for (const bool installing : {false, true}) {
-        SCOPED_TRACE(installing ? "download" : "feed");
-        Config::setUpdateFeedURL(server.url("/appcast.json"));
-        auto u = make();
-        if (installing)
-            runCheck(*u, true);
-        Config::setUpdateFeedURL(silent.url("/appcast.json"));
-        installing ? u->install() : u->checkNow();
-        QTest::qWait(100);  // the request is on its way and unanswered
-        ASSERT_TRUE(u->isChecking());
-        u.reset();
-        EXPECT_TRUE(waitForJobs(5000)) << "the request was not cancelled";
-    }
+    auto u = make();
+    runCheck(*u, true);
+    u->install();
+    QTest::qWait(100);  // the download is on its way and unanswered
+    ASSERT_TRUE(u->isChecking());
+    u.reset();
+    EXPECT_TRUE(waitForJobs(5000)) << "the download was not cancelled";
+    QTest::qWait(50);  // a late outcome would land here
     EXPECT_EQ(quits, 0);
 }
 
