@@ -1,22 +1,14 @@
 // Notifications through a real D-Bus session (run inside dbus-run-session) to a stand-in
 // org.freedesktop.Notifications service, from the notifier alone and from the queue model.
 
-#include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <thread>
 
 #include <httplib.h>
+#include <QDBusConnection>
 
 #include "core/servicenow/service_now_client.h"
-#include "core/settings/config.h"
-#include "desktop/models/app_model.h"
 #include "desktop/platform/dbus_notifier.h"
-#include "notification_server.h"
 #include "qt_test_support.h"
-#include "support/demo_fixture.h"
 
 namespace trayline {
 namespace {
@@ -25,217 +17,181 @@ using namespace std::chrono_literals;
 using test::await;
 using test::spinUntil;
 
-class NotificationTest : public ::testing::Test {
+// The service, on a bus connection of its own, records every call.
+class NotificationServer : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+public:
+    struct Call {
+        QString appName, title, body;
+        uint replacesID;
+        QVariantMap hints;
+        int expireTimeout;
+        uint id;  // what the service answered
+    };
+    NotificationServer() {
+        registered = bus_.registerObject("/org/freedesktop/Notifications", this, QDBusConnection::ExportAllSlots) &&
+                     bus_.registerService("org.freedesktop.Notifications");
+    }
+    ~NotificationServer() override {
+        bus_.unregisterService("org.freedesktop.Notifications");
+        QDBusConnection::disconnectFromBus(bus_.name());
+    }
+
+    bool registered = false;
+    QList<Call> calls;
+    int capabilityRequests = 0;
+
+public Q_SLOTS:
+    uint Notify(const QString& appName, uint replacesID, const QString&, const QString& title, const QString& body,
+                const QStringList&, const QVariantMap& hints, int timeout) {
+        calls.append(Call{appName, title, body, replacesID, hints, timeout, replacesID ? replacesID : nextID_++});
+        return calls.back().id;
+    }
+    QStringList GetCapabilities() {
+        ++capabilityRequests;
+        return {QStringLiteral("body"), QStringLiteral("sound")};
+    }
+
+private:
+    QDBusConnection bus_ = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "notification-stand-in");
+    uint nextID_ = 1;
+};
+
+class NotificationTest : public test::ModelTest {
 protected:
     void SetUp() override {
         if (qgetenv("TRAYLINE_PRIVATE_BUS") != "1")
             GTEST_SKIP() << "needs its own session bus: run through ctest (dbus-run-session)";
-        server = std::make_unique<test::NotificationServer>();
-        ASSERT_TRUE(server->registered());
+        server = std::make_unique<NotificationServer>();
+        ASSERT_TRUE(server->registered);
         notifier = std::make_unique<DBusNotifier>(QDBusConnection::sessionBus(), true);
+        ModelTest::SetUp();
     }
-
-    // Everything posted before has reached the service: one connection delivers in order.
-    void flush() {
+    // The titles posted since the last call, once all have arrived (one connection delivers in order).
+    QStringList posted() {
         const int asked = server->capabilityRequests;
         notifier->requestPermission();
-        ASSERT_TRUE(spinUntil([&] { return server->capabilityRequests > asked; }, 5000));
+        EXPECT_TRUE(spinUntil([&] { return server->capabilityRequests > asked; }, 5000));
+        QStringList titles;
+        for (const auto& c : server->calls.mid(seen_))
+            titles << c.title;
+        seen_ = server->calls.size();
+        return titles;
     }
-    QStringList titles() const {
-        QStringList out;
-        for (const auto& c : server->calls)
-            out << c.title;
-        return out;
+    QString numberOf(const std::string& id, test::DemoProfile* profile = nullptr) {
+        return QString::fromStdString((profile ? *profile : demo).instance().record("sc_task", id)["number"]);
     }
 
-    std::unique_ptr<test::NotificationServer> server;
+    std::unique_ptr<NotificationServer> server;  // made once the bus is known to be private
     std::unique_ptr<DBusNotifier> notifier;
+    qsizetype seen_ = 0;
 };
 
-TEST_F(NotificationTest, PostsWithSoundAndReplacesByIdentifier) {
-    notifier->send("Assigned to you: SCTASK1", "Printer", "mine-1");
-    notifier->send("New request: SCTASK1", "Printer", "new-1");
-    flush();
-    notifier->send("Assigned to you: SCTASK1", "Printer again", "mine-1");
-    ASSERT_TRUE(spinUntil([&] { return server->calls.size() == 3; }, 5000));
-    const auto& first = server->calls[0];
-    EXPECT_EQ(first.appName, "Trayline");
-    EXPECT_EQ(first.body, "Printer");
-    EXPECT_EQ(first.replacesID, 0u);
-    EXPECT_EQ(first.expireTimeout, -1);
-    EXPECT_EQ(first.hints.value("sound-name").toString(), "message-new-instant");
-    EXPECT_EQ(server->calls[1].replacesID, 0u);  // another kind: its own notification
-    EXPECT_EQ(server->calls[2].replacesID, first.id);
-    EXPECT_EQ(server->calls[2].body, "Printer again");
-}
-
-TEST_F(NotificationTest, TwoQuickPostsOfOneIdentifierStayOneNotification) {
-    notifier->send("New request: A", "first", "new-a");
-    notifier->send("New request: A", "second", "new-a");  // before the service answered the first
-    ASSERT_TRUE(spinUntil([&] { return server->calls.size() == 2; }, 5000));
-    EXPECT_EQ(server->calls[1].replacesID, server->calls[0].id);
-    EXPECT_EQ(server->calls[1].body, "second");
-}
-
-TEST_F(NotificationTest, WithoutApplicationIdentityNothingIsPosted) {
-    DBusNotifier anonymous(QDBusConnection::sessionBus(), false);
+TEST_F(NotificationTest, PostsWithSoundAndReplacesByIdentifierEvenBeforeTheFirstAnswer) {
+    DBusNotifier anonymous(QDBusConnection::sessionBus(), false);  // no application identity: posts nothing
     anonymous.requestPermission();
     anonymous.send("New request: A", "body", "new-a");
-    flush();
-    EXPECT_TRUE(server->calls.isEmpty());
-    EXPECT_EQ(server->capabilityRequests, 1);  // only the flush's own
+    notifier->send("Assigned to you: SCTASK1", "Printer", "mine-1");
+    notifier->send("New request: SCTASK1", "Printer", "new-1");
+    notifier->send("New request: SCTASK1", "Printer?", "new-1");  // before the service answered
+    ASSERT_TRUE(spinUntil([&] { return server->calls.size() == 3; }, 5000));
+    notifier->send("Assigned to you: SCTASK1", "Printer again", "mine-1");
+    EXPECT_EQ(posted().size(), 4);
+    EXPECT_EQ(server->capabilityRequests, 1);  // only the one posted() asked for
+    const auto& first = server->calls[0];
+    EXPECT_EQ(std::make_tuple(first.appName, first.body, first.replacesID, first.expireTimeout),
+              std::make_tuple("Trayline", "Printer", 0u, -1));
+    EXPECT_EQ(first.hints.value("sound-name").toString(), "message-new-instant");
+    EXPECT_EQ(server->calls[1].replacesID, 0u);  // another kind: its own notification
+    EXPECT_EQ(server->calls[2].replacesID, server->calls[1].id);
+    EXPECT_EQ(server->calls[2].body, "Printer?");
+    EXPECT_EQ(server->calls[3].replacesID, first.id);
+    EXPECT_EQ(server->calls[3].body, "Printer again");
 }
 
-class ModelNotificationTest : public NotificationTest {
-protected:
-    void SetUp() override {
-        NotificationTest::SetUp();
-        if (IsSkipped())
-            return;
-        demo.signIn();
-        AppModel::Options options;
-        options.notifier = notifier.get();
-        options.startPolling = false;
-        model = std::make_unique<AppModel>(std::move(options));
-        ASSERT_TRUE(await(model->refresh()));
-    }
-    std::string numberOf(const std::string& id) {
-        return demo.instance().record("sc_task", id)["number"].get<std::string>();
-    }
-    QStringList refreshAndCollect() {
-        server->calls.clear();
-        EXPECT_TRUE(await(model->refresh()));
-        flush();
-        return titles();
-    }
-
-    test::DemoProfile demo;
-    std::unique_ptr<AppModel> model;
-};
-
-TEST_F(ModelNotificationTest, AnnouncesArrivalsOnceAssignedKindFirst) {
-    flush();
-    EXPECT_TRUE(server->calls.isEmpty()) << "the first refresh only sets the baseline";
-
+TEST_F(NotificationTest, TheModelAnnouncesEachArrivalOnceAssignedKindFirstAsItsSettingsSayAndPerGroup) {
+    auto model = refreshedModel(notifier.get());
+    EXPECT_TRUE(posted().isEmpty()) << "the first refresh only sets the baseline";
     const auto queued = demo.instance().insertTask({{"short_description", "Monitor arm"}});
-    const auto mine = demo.instance().insertTask(
-        {{"short_description", "VPN token"}, {"assigned_to", demo::kDemoUserSysId}});
-    const auto q = QString::fromStdString(numberOf(queued)), m = QString::fromStdString(numberOf(mine));
+    const auto mine =
+        demo.instance().insertTask({{"short_description", "VPN token"}, {"assigned_to", demo::kDemoUserSysId}});
+    ASSERT_TRUE(await(model->refresh()));
     // Both are new in the group queue; the one assigned to the user is announced as such only.
-    EXPECT_EQ(refreshAndCollect(), (QStringList{"Assigned to you: " + m, "New request: " + q}));
-    EXPECT_EQ(server->calls[0].body, "VPN token");
-    EXPECT_EQ(server->calls[1].body, "Monitor arm");
-    const uint mineID = server->calls[0].id;
+    EXPECT_EQ(posted(), (QStringList{"Assigned to you: " + numberOf(mine), "New request: " + numberOf(queued)}));
+    EXPECT_EQ(server->calls[0].body + '|' + server->calls[1].body, "VPN token|Monitor arm");
+    ASSERT_TRUE(await(model->refresh()));
+    EXPECT_TRUE(posted().isEmpty()) << "unchanged lists announce nothing";
 
-    EXPECT_TRUE(refreshAndCollect().isEmpty()) << "unchanged lists announce nothing";
-
-    // Leaves the user's list and comes back: announced again, replacing the earlier notification.
+    // The queued one assigned now: its own notification. The user's one leaves the list and comes
+    // back: announced again, replacing the earlier one.
+    ServiceNowClient().patch("sc_task", queued, {{"assigned_to", demo::kDemoUserSysId}});
     ServiceNowClient().patch("sc_task", mine, {{"assigned_to", ""}});
-    EXPECT_TRUE(refreshAndCollect().isEmpty());
+    ASSERT_TRUE(await(model->refresh()));
     ServiceNowClient().patch("sc_task", mine, {{"assigned_to", demo::kDemoUserSysId}});
-    EXPECT_EQ(refreshAndCollect(), QStringList{"Assigned to you: " + m});
-    EXPECT_EQ(server->calls[0].replacesID, mineID);
-}
+    ASSERT_TRUE(await(model->refresh()));
+    EXPECT_EQ(posted(), (QStringList{"Assigned to you: " + numberOf(queued), "Assigned to you: " + numberOf(mine)}));
+    EXPECT_EQ(server->calls[2].replacesID, 0u);
+    EXPECT_EQ(server->calls[3].replacesID, server->calls[0].id);
 
-TEST_F(ModelNotificationTest, SettingsAreReadAtEachRefreshAndTheBaselineMovesOn) {
+    // The settings are read at each refresh; what arrived while a kind was off is not announced late.
     Config::setNotifyAssignedToMe(false);
     const auto both = demo.instance().insertTask({{"assigned_to", demo::kDemoUserSysId}});
-    EXPECT_EQ(refreshAndCollect(), QStringList{"New request: " + QString::fromStdString(numberOf(both))});
-
+    ASSERT_TRUE(await(model->refresh()));
+    EXPECT_EQ(posted(), QStringList{"New request: " + numberOf(both)});
     Config::setNotifyNewRequest(false);
-    demo.instance().insertTask(nlohmann::json::object());
     demo.instance().insertTask({{"assigned_to", demo::kDemoUserSysId}});
-    EXPECT_TRUE(refreshAndCollect().isEmpty());
-
+    ASSERT_TRUE(await(model->refresh()));
     Config::setNotifyAssignedToMe(true);
     Config::setNotifyNewRequest(true);
-    EXPECT_TRUE(refreshAndCollect().isEmpty()) << "older arrivals are not announced late";
+    ASSERT_TRUE(await(model->refresh()));
+    EXPECT_TRUE(posted().isEmpty());
+
+    // The first refresh of another group sets a new baseline: its queue is not announced.
+    demo.instance().insertTask({{"assignment_group", "elsewhere"}});
+    Config::setGroupSysID("elsewhere");
+    ASSERT_TRUE(await(model->refresh()));
+    EXPECT_TRUE(posted().isEmpty());
+    const auto arrived = demo.instance().insertTask({{"assignment_group", "elsewhere"}});
+    ASSERT_TRUE(await(model->refresh()));
+    EXPECT_EQ(posted(), QStringList{"New request: " + numberOf(arrived)});
 }
 
-TEST_F(ModelNotificationTest, TwoRefreshesFinishingTogetherAnnounceEachArrivalOnce) {
+TEST_F(NotificationTest, TwoRefreshesFinishingTogetherAnnounceEachArrivalOnce) {
+    auto model = refreshedModel(notifier.get());
     const auto queued = demo.instance().insertTask(nlohmann::json::object());
-    server->calls.clear();
     demo.instance().setLatency(50ms);
     auto first = model->refresh();
-    auto second = model->refresh();
+    ASSERT_TRUE(await(model->refresh()));
     ASSERT_TRUE(await(first));
-    ASSERT_TRUE(await(second));
-    flush();
-    EXPECT_EQ(titles(), QStringList{"New request: " + QString::fromStdString(numberOf(queued))});
+    EXPECT_EQ(posted(), QStringList{"New request: " + numberOf(queued)});
 }
 
-// A free loopback port for the sign-in callback, so the test never needs port 8765.
-std::uint16_t freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    ::close(fd);
-    return ntohs(addr.sin_port);
-}
-
-// A headless "browser": follows the instance's authorize redirect to the loopback callback.
-void browse(std::string base, std::string url, std::uint16_t port) {
-    std::thread([base, url, port] {
-        httplib::Client instance(base);
-        const auto page = instance.Get(url.substr(base.size()));
-        if (!page)
-            return;
-        auto location = page->get_header_value("Location");
-        const std::string redirect = "http://localhost:8765";
-        if (!location.starts_with(redirect))
-            return;
-        httplib::Client callback("127.0.0.1", port);
-        callback.Get(location.substr(redirect.size()));
-    }).detach();
-}
-
+// Signed in through a "browser" that follows the authorize redirect, the polling model announces.
 TEST_F(NotificationTest, SignsInThroughTheBrowserThenPollingAnnouncesArrivals) {
-    demo::Options options;
-    options.autoApprove = true;
-    test::DemoProfile demo(options);
-    const auto port = freePort();
-    AppModel::Options modelOptions;
-    modelOptions.notifier = notifier.get();
-    modelOptions.minute = 100ms;
-    modelOptions.signIn.port = port;
-    modelOptions.signIn.openBrowser = [base = demo.instance().baseUrl(), port](const std::string& url) {
-        browse(base, url, port);
+    demo::Options approving;
+    approving.autoApprove = true;
+    test::DemoProfile fresh(approving);
+    const auto port = test::SilentPort().port();
+    const auto browse = [base = fresh.instance().baseUrl(), port](const std::string& url) {
+        std::thread([base, url, port] {
+            const auto page = httplib::Client(base).Get(url.substr(base.size()));
+            const auto location = page ? page->get_header_value("Location") : "";
+            if (location.starts_with("http://localhost:8765"))
+                httplib::Client("127.0.0.1", port).Get(location.substr(std::strlen("http://localhost:8765")));
+        }).detach();
     };
-    AppModel model(std::move(modelOptions));
-    EXPECT_FALSE(model.auth()->isSignedIn());
-
-    ASSERT_TRUE(await(model.auth()->signIn()));
-    EXPECT_TRUE(model.auth()->isSignedIn());
-    ASSERT_TRUE(spinUntil([&] { return model.lastRefresh().isValid(); }));  // the next poll
-
-    const auto queued = demo.instance().insertTask({{"short_description", "Docking station"}});
-    const auto mine = demo.instance().insertTask({{"assigned_to", demo::kDemoUserSysId}});
-    ASSERT_TRUE(spinUntil([&] { return server->calls.size() >= 2; }));
-    EXPECT_EQ(titles(), (QStringList{
-                            "Assigned to you: " +
-                                QString::fromStdString(demo.instance().record("sc_task", mine)["number"]),
-                            "New request: " +
-                                QString::fromStdString(demo.instance().record("sc_task", queued)["number"])}));
-    EXPECT_EQ(server->calls[1].body, "Docking station");
-}
-
-TEST_F(NotificationTest, SignInFailurePassesTheErrorText) {
-    test::DemoProfile demo;
-    Config::setClientSecret("");
-    AuthManager auth;
-    QSignalSpy failed(&auth, &AuthManager::signInFailed);
-    auto future = auth.signIn();
-    ASSERT_TRUE(await(future));
-    ASSERT_EQ(failed.count(), 1);
-    EXPECT_EQ(failed[0][0].toString(),
-              "Fill in instance URL, client ID and client secret in Settings first.");
-    EXPECT_THROW(future.waitForFinished(), std::runtime_error);
-    EXPECT_FALSE(auth.isSignedIn());
+    auto model = makeModel(notifier.get(), true, 100ms, {browse, port});
+    ASSERT_TRUE(await(model->auth()->signIn()));
+    EXPECT_TRUE(model->auth()->isSignedIn());
+    ASSERT_TRUE(spinUntil([&] { return model->lastRefresh().isValid(); }));
+    const auto queued = fresh.instance().insertTask(nlohmann::json::object());
+    ASSERT_TRUE(spinUntil([&] { return !server->calls.isEmpty(); }));
+    EXPECT_EQ(posted(), QStringList{"New request: " + numberOf(queued, &fresh)});
 }
 
 }  // namespace
 }  // namespace trayline
+
+#include "notification_test.moc"

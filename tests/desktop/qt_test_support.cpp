@@ -1,35 +1,36 @@
 #include "qt_test_support.h"
 
-#include <gtest/gtest.h>
-
 namespace trayline::test {
-
-void ensureQtApp() {
-    if (QCoreApplication::instance())
-        return;
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "trayline-desktop-test";
-    static char* argv[] = {name, nullptr};
-    new QCoreApplication(argc, argv);  // lives until the process ends
-}
-
-std::vector<std::string> numbersOf(const TaskList& tasks) {
-    std::vector<std::string> numbers;
-    for (const auto& t : tasks)
-        numbers.push_back(t.number.display);
-    return numbers;
-}
 
 namespace {
 
+// The binary's QCoreApplication (offscreen), living until the process ends.
 class QtEnvironment : public ::testing::Environment {
 public:
-    void SetUp() override { ensureQtApp(); }
+    void SetUp() override {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        static int argc = 1;
+        static char name[] = "trayline-desktop-test";
+        static char* argv[] = {name, nullptr};
+        new QCoreApplication(argc, argv);
+    }
 };
 
 const auto* const kQtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 }  // namespace
+
+std::unique_ptr<AppModel> ModelTest::makeModel(Notifier* notifier, bool poll, std::chrono::milliseconds minute,
+                                               SignInFlow::Options signIn) {
+    return std::make_unique<AppModel>(AppModel::Options{notifier, minute, std::move(signIn), poll});
+}
+
+SNTask ModelTest::taskWithId(const AppModel& model, const std::string& id) {
+    const auto& tasks = model.groupTasks();
+    const auto found = std::find_if(tasks.begin(), tasks.end(), [&](const SNTask& t) { return t.sysID.value == id; });
+    EXPECT_NE(found, tasks.end()) << "no task " << id << " in the group queue (" << model.errorMessage().toStdString()
+                                  << ")";
+    return found == tasks.end() ? SNTask{} : *found;
+}
 
 }  // namespace trayline::test

@@ -1,36 +1,25 @@
 #pragma once
 
-// A QCoreApplication for the whole test binary (offscreen), and waits that run the real event loop
-// until a future or signal arrives.
+// Waits that run the real event loop until a future or condition arrives, and a signed-in demo
+// profile to run queue models on. Linked in, it gives the binary a QCoreApplication (offscreen).
 
-#include <chrono>
-#include <functional>
-#include <string>
-#include <vector>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFuture>
-#include <QFutureWatcher>
 #include <QSignalSpy>
 #include <QTest>
 
-#include "desktop/models/task_order.h"
+#include "core/auth/token_store.h"
+#include "core/settings/config.h"
+#include "desktop/models/app_model.h"
+#include "support/demo_fixture.h"
 
 namespace trayline::test {
-
-void ensureQtApp();
-
-// Runs the event loop until the future has finished (true) or `timeoutMs` passed (false).
-template <class T>
-bool await(QFuture<T> future, int timeoutMs = 15000) {
-    if (future.isFinished())
-        return true;
-    QFutureWatcher<T> watcher;
-    QSignalSpy finished(&watcher, &QFutureWatcher<T>::finished);
-    watcher.setFuture(future);
-    return future.isFinished() || finished.wait(timeoutMs) || future.isFinished();
-}
 
 // Runs the event loop until `done()` holds (true) or `timeoutMs` passed (false).
 inline bool spinUntil(const std::function<bool()>& done, int timeoutMs = 15000) {
@@ -44,6 +33,52 @@ inline bool spinUntil(const std::function<bool()>& done, int timeoutMs = 15000) 
     return true;
 }
 
-std::vector<std::string> numbersOf(const TaskList& tasks);
+// Runs the event loop until the future has finished (true) or `timeoutMs` passed (false).
+template <class T>
+bool await(const QFuture<T>& future, int timeoutMs = 15000) {
+    return spinUntil([&] { return future.isFinished(); }, timeoutMs);
+}
+
+inline bool holds(const TaskList& tasks, const std::string& id) {
+    return std::any_of(tasks.begin(), tasks.end(), [&](const SNTask& t) { return t.sysID.value == id; });
+}
+
+// A loopback port that accepts and never answers: requests to it hang until cancelled. Once gone, a free port.
+class SilentPort {
+public:
+    SilentPort() {
+        sockaddr_in addr{.sin_family = AF_INET, .sin_port = 0, .sin_addr = {htonl(INADDR_LOOPBACK)}, .sin_zero = {}};
+        socklen_t len = sizeof addr;
+        EXPECT_TRUE(::bind(fd_, reinterpret_cast<sockaddr*>(&addr), len) == 0 && ::listen(fd_, 16) == 0 &&
+                    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) == 0);
+        port_ = ntohs(addr.sin_port);
+    }
+    ~SilentPort() { ::close(fd_); }
+    std::uint16_t port() const { return port_; }
+    std::string url(const std::string& path = "") const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+
+private:
+    int fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    std::uint16_t port_ = 0;
+};
+
+// A signed-in demo profile; its models poll only when asked and play no browser unless given one.
+class ModelTest : public ::testing::Test {
+protected:
+    void SetUp() override { demo.signIn(); }
+    std::unique_ptr<AppModel> makeModel(Notifier* notifier = nullptr, bool poll = false,
+                                        std::chrono::milliseconds minute = std::chrono::hours(1),
+                                        SignInFlow::Options signIn = {[](const std::string&) {}, 0});
+    std::unique_ptr<AppModel> refreshedModel(Notifier* notifier = nullptr) {
+        auto model = makeModel(notifier);
+        EXPECT_TRUE(await(model->refresh()));
+        return model;
+    }
+    // The task of the group queue with this sys_id (an empty task and a failure when absent).
+    static SNTask taskWithId(const AppModel& model, const std::string& id);
+    std::size_t taskFetches() const { return demo.countRequests("GET", "/api/now/table/sc_task"); }
+
+    DemoProfile demo;
+};
 
 }  // namespace trayline::test
