@@ -1,7 +1,5 @@
 #include "sheet_test_support.h"
 
-#include <gtest/gtest.h>
-
 namespace trayline::test {
 
 SheetTest::SheetTest() {
@@ -11,13 +9,10 @@ SheetTest::SheetTest() {
     options.startPolling = false;
     model = std::make_unique<AppModel>(std::move(options));
     EXPECT_TRUE(await(model->refresh()));
-}
-
-std::size_t SheetTest::requests(const std::string& method, const std::string& path) {
-    std::size_t n = 0;
-    for (const auto& r : demo.instance().requestLog())
-        n += r.method == method && r.path == path;
-    return n;
+    Updater::Options updates;
+    updates.firstDelay = std::chrono::hours(1);
+    updates.runningVersion = "1.0";
+    updater = std::make_unique<Updater>(std::move(updates));
 }
 
 SNTask SheetTest::groupTask(bool withRequestItem) const {
@@ -28,29 +23,13 @@ SNTask SheetTest::groupTask(bool withRequestItem) const {
     return {};
 }
 
-std::vector<std::string> tabOrder(QWidget* first) {
-    std::vector<std::string> names;
-    QWidget* w = first;
-    do {
-        // A control made of parts (a spin box's text field) is announced by its outer name.
-        QWidget* announced =
-            w->accessibleName().isEmpty() && w->parentWidget() && w->parentWidget()->focusProxy() == w ? w->parentWidget() : w;
-        if (!w->focusProxy() && w->isVisible() && w->isEnabled() && (w->focusPolicy() & Qt::TabFocus))
-            names.push_back(announced->accessibleName().toStdString());
-        w = w->nextInFocusChain();
-    } while (w && w != first && names.size() < 200);
-    return names;
-}
-
 bool clickRow(QListWidget* list, const QString& name) {
-    for (int i = 0; i < list->count(); ++i) {
-        if (list->item(i)->text() == name) {
-            list->scrollToItem(list->item(i));
-            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(i)).center());
-            return true;
-        }
-    }
-    return false;
+    const auto rows = list->findItems(name, Qt::MatchExactly);
+    if (rows.isEmpty())
+        return false;
+    list->scrollToItem(rows.front());
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(rows.front()).center());
+    return true;
 }
 
 std::vector<std::string> rowNames(const QListWidget* list) {

@@ -1,7 +1,8 @@
 #pragma once
 
-// A signed-in demo profile with a queue model for the sheets, and the ways a person reaches
-// widgets: by the name a screen reader announces, by clicking a list row.
+// A signed-in demo profile with a queue model, an updater and a login item for the sheets and the
+// panel, and the ways a person reaches widgets: by the name a screen reader announces, by clicking
+// a list row.
 
 #include <memory>
 #include <string>
@@ -9,12 +10,11 @@
 
 #include <gtest/gtest.h>
 
-#include <QAbstractButton>
 #include <QListWidget>
-#include <QTest>
-#include <QWidget>
 
 #include "desktop/models/app_model.h"
+#include "desktop/models/updater.h"
+#include "desktop/platform/login_item.h"
 #include "qt_test_support.h"
 #include "support/demo_fixture.h"
 #include "ui_test_support.h"
@@ -22,36 +22,30 @@
 namespace trayline::test {
 
 class SheetTest {
-protected:
+public:
     SheetTest();
 
-    // Requests to exactly this path in the instance's log.
-    std::size_t requests(const std::string& method, const std::string& path);
     // A group task with (or without) a requested item, from the model's last refresh.
     SNTask groupTask(bool withRequestItem) const;
 
     DemoProfile demo;
     std::unique_ptr<AppModel> model;
+    // Checks only when asked to, against the feed in the settings; runs as version 1.0.
+    std::unique_ptr<Updater> updater;
+    XdgAutostartItem loginItem{"/opt/Trayline.app/Contents/bin/trayline"};
     ManualClock clock;
 };
 
 // The one visible widget of type W whose accessible name is `name`; fails the test otherwise.
 template <class W>
 W* named(QWidget* root, const QString& name) {
-    W* found = nullptr;
-    int count = 0;
-    for (W* w : root->findChildren<W*>()) {
-        if (w->accessibleName() == name && !w->isHidden()) {
-            found = w;
-            ++count;
-        }
-    }
-    EXPECT_EQ(count, 1) << name.toStdString();
-    return found;
+    QList<W*> found;
+    for (W* w : root->findChildren<W*>())
+        if (w->accessibleName() == name && !w->isHidden())
+            found << w;
+    EXPECT_EQ(found.size(), 1) << name.toStdString();
+    return found.value(0);
 }
-
-// What a screen reader reaches with Tab from `first`, by accessible name, until the chain returns.
-std::vector<std::string> tabOrder(QWidget* first);
 
 // Clicks the row showing `name`; false when no row shows it.
 bool clickRow(QListWidget* list, const QString& name);

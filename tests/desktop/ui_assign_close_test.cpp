@@ -16,9 +16,7 @@ namespace trayline {
 namespace {
 
 using namespace std::chrono_literals;
-using test::await;
 using test::rowNames;
-using test::spinUntil;
 using Names = std::vector<std::string>;
 
 const Names kMembers = {"Alex Morgan", "Chris Jordan", "Jordan Lee", "Priya Natarajan",
@@ -34,22 +32,25 @@ protected:
         EXPECT_TRUE(answered.wait(15000));
         return view;
     }
-    // Types into the search field, lets the debounce pass and waits for the answer, if any comes.
-    void typeAndSettle(AssignView& view, const QString& text, bool expectAnswer = true) {
+    // Types into the search field, lets the debounce pass and waits for the answer (one letter gets none).
+    void typeAndSettle(AssignView& view, const QString& text) {
         view.searchField()->selectAll();
         if (text.isEmpty())
             QTest::keyClick(view.searchField(), Qt::Key_Backspace);
         else
             QTest::keyClicks(view.searchField(), text);
         QSignalSpy answered(&view, &AssignView::lookupAnswered);
-        elapsed += 300;
-        clock.advanceTo(elapsed);
-        if (expectAnswer) {
-            EXPECT_TRUE(answered.wait(15000)) << text.toStdString();
-        }
+        clock.advanceTo(elapsed += 300);
+        EXPECT_TRUE(text.trimmed().size() == 1 || answered.wait(15000)) << text.toStdString();
     }
-    std::size_t searches() { return requests("GET", "/api/now/table/sys_user"); }
-    std::size_t memberLoads() { return requests("GET", "/api/now/table/sys_user_grmember"); }
+    // GET requests to exactly this table in the instance's log.
+    std::size_t requests(const std::string& table) {
+        const auto& log = demo.instance().requestLog();
+        return static_cast<std::size_t>(std::count_if(log.begin(), log.end(), [&](const auto& r) {
+            return r.method == "GET" && r.path == "/api/now/table/" + table;
+        }));
+    }
+    std::size_t searches() { return requests("sys_user"); }
 
     long long elapsed = 0;
 };
@@ -57,8 +58,7 @@ protected:
 TEST_F(AssignTest, OpensOnTheMembersThenThreeQuickLettersSendOneSearch) {
     const auto view = open(groupTask(true));
     EXPECT_EQ(rowNames(view->resultList()), kMembers);
-    EXPECT_EQ(view->resultList()->item(0)->data(Qt::AccessibleTextRole).toString(),
-              "Alex Morgan, alex.morgan@example.com");
+    EXPECT_EQ(view->resultList()->item(0)->data(Qt::AccessibleTextRole).toString(), "Alex Morgan, alex.morgan@example.com");
     EXPECT_FALSE(view->confirmButton()->isEnabled());
     QTest::keyClicks(view->searchField(), "Sam");
     clock.advanceTo(299);
@@ -68,14 +68,7 @@ TEST_F(AssignTest, OpensOnTheMembersThenThreeQuickLettersSendOneSearch) {
     clock.advanceTo(300);
     ASSERT_TRUE(answered.wait(15000));
     QTest::qWait(300);  // room for any further search to show up in the log
-    ASSERT_EQ(searches(), 1u);
-    for (const auto& r : demo.instance().requestLog()) {
-        for (const auto& [key, value] : r.query) {
-            if (r.path == "/api/now/table/sys_user" && key == "sysparm_query") {
-                EXPECT_NE(value.find("nameLIKESam^"), std::string::npos) << value;
-            }
-        }
-    }
+    EXPECT_EQ(searches(), 1u);
     EXPECT_EQ(rowNames(view->resultList()), (Names{"Sam Carter", "Samira Haddad", "Samuel Ortiz"}));
 }
 
@@ -92,9 +85,10 @@ class AssignSearch : public AssignTest, public ::testing::WithParamInterface<Sea
 TEST_P(AssignSearch, ShowsWhatTheTextAsksFor) {
     const auto& c = GetParam();
     const auto view = open(groupTask(true));
+    const auto memberLoads = [&] { return requests("sys_user_grmember"); };
     const std::size_t loads = memberLoads();
     for (const QString& text : c.typed)
-        typeAndSettle(*view, text, text.trimmed().size() != 1);
+        typeAndSettle(*view, text);
     QTest::qWait(20);
     EXPECT_EQ(rowNames(view->resultList()), c.shown);
     EXPECT_EQ(searches(), c.searches);
@@ -115,76 +109,68 @@ TEST_F(AssignTest, AnOlderSearchNeverReplacesANewerOne) {
     demo.instance().setLatency(600ms);  // the first search answers late
     QTest::keyClicks(view->searchField(), "Sam");
     clock.advanceTo(elapsed += 300);
-    ASSERT_TRUE(spinUntil([&] { return searches() == 1; }));
+    ASSERT_TRUE(test::spinUntil([&] { return searches() == 1; }));
     demo.instance().setLatency(0ms);
     typeAndSettle(*view, "Samira");
-    QTest::qWait(900);  // the first answer has arrived by now and must be dropped
+    QTest::qWait(900);  // the first answer has arrived by now and must be dropped, silently
     EXPECT_EQ(rowNames(view->resultList()), (Names{"Samira Haddad"}));
+    EXPECT_FALSE(view->errorLabel()->isVisible());
 }
 
-struct AssignCase {
-    const char* name;
-    bool withRequestItem;
-    bool keepBoxChecked;
-};
-
-class AssignFlow : public AssignTest, public ::testing::WithParamInterface<AssignCase> {};
+// With a requested item or not; the box that also assigns the item left checked or not.
+class AssignFlow : public AssignTest, public ::testing::WithParamInterface<std::pair<bool, bool>> {};
 
 TEST_P(AssignFlow, AssignsThenRefreshesThenEnds) {
-    const auto& c = GetParam();
-    const SNTask task = groupTask(c.withRequestItem);
-    const auto ritmBefore = demo.instance().record("sc_req_item", task.requestItem.value);
+    const auto& [withRequestItem, keepBoxChecked] = GetParam();
+    const SNTask task = groupTask(withRequestItem);
+    const auto ritmBefore = demo.instance().record("sc_req_item", task.requestItem.value)["assigned_to"];
     const auto view = open(task);
-    ASSERT_EQ(view->requestItemBox() != nullptr, c.withRequestItem);
-    if (c.withRequestItem) {
+    ASSERT_EQ(view->requestItemBox() != nullptr, withRequestItem);
+    if (withRequestItem) {
         EXPECT_TRUE(view->requestItemBox()->isChecked());
-        EXPECT_EQ(view->requestItemBox()->text().toStdString(), "Also assign " + task.requestItem.display);
-        view->requestItemBox()->setChecked(c.keepBoxChecked);
+        view->requestItemBox()->setChecked(keepBoxChecked);
     }
     typeAndSettle(*view, "Carter");
     ASSERT_TRUE(test::clickRow(view->resultList(), "Sam Carter"));
-    ASSERT_TRUE(view->confirmButton()->isEnabled());
     const std::string sam = view->selected()->sysID;
-
     QSignalSpy done(view.get(), &AssignView::done);
     QTest::mouseClick(view->confirmButton(), Qt::LeftButton);
     EXPECT_EQ(view->confirmButton()->text(), "Assigning…");
     EXPECT_FALSE(view->confirmButton()->isEnabled());
-    EXPECT_TRUE(view->cancelButton()->isEnabled());
     ASSERT_TRUE(done.wait(15000));
 
     EXPECT_EQ(demo.instance().record("sc_task", task.sysID.value)["assigned_to"], sam);
-    if (c.withRequestItem) {
-        const auto ritm = demo.instance().record("sc_req_item", task.requestItem.value)["assigned_to"];
-        EXPECT_EQ(ritm, c.keepBoxChecked ? nlohmann::json(sam) : ritmBefore["assigned_to"]);
+    if (withRequestItem) {
+        EXPECT_EQ(demo.instance().record("sc_req_item", task.requestItem.value)["assigned_to"],
+                  keepBoxChecked ? nlohmann::json(sam) : ritmBefore);
     }
     // The lists were refreshed before the sheet ended.
-    bool seen = false;
-    for (const SNTask& t : model->groupTasks())
-        seen = seen || (t.sysID.value == task.sysID.value && t.assignedTo.value == sam);
-    EXPECT_TRUE(seen);
+    const auto& group = model->groupTasks();
+    EXPECT_TRUE(std::any_of(group.begin(), group.end(), [&](const SNTask& t) {
+        return t.sysID.value == task.sysID.value && t.assignedTo.value == sam;
+    }));
 }
 
 INSTANTIATE_TEST_SUITE_P(Tasks, AssignFlow,
-                         ::testing::Values(AssignCase{"with_item", true, true},
-                                           AssignCase{"item_unchecked", true, false},
-                                           AssignCase{"without_item", false, true}),
-                         [](const auto& p) { return std::string(p.param.name); });
+                         ::testing::Values(std::pair{true, true}, std::pair{true, false}, std::pair{false, true}),
+                         [](const auto& p) { return p.param.first ? p.param.second ? "item" : "item_unchecked" : "no_item"; });
 
 TEST_F(AssignTest, SelectionSurvivesSearchesAndFailuresUntilANewAttempt) {
     const SNTask task = groupTask(false);
     const auto view = open(task);
-    ASSERT_TRUE(test::clickRow(view->resultList(), "Jordan Lee"));
+    view->resultList()->setFocus();
+    view->resultList()->setCurrentRow(2);
+    QTest::keyClick(view->resultList(), Qt::Key_Return);  // Return on a row picks, without assigning
+    EXPECT_FALSE(view->isWorking());
     typeAndSettle(*view, "Sam");
     EXPECT_EQ(view->selected()->name, "Jordan Lee");
     EXPECT_TRUE(view->confirmButton()->isEnabled());
 
     demo.instance().failNext(1, 500, R"({"error":{"message":"Operation against table sc_task failed"}})");
     QSignalSpy done(view.get(), &AssignView::done);
-    QTest::keyClick(view->searchField(), Qt::Key_Return);  // Return assigns
-    ASSERT_TRUE(spinUntil([&] { return !view->isWorking(); }));
+    QTest::keyClick(view->searchField(), Qt::Key_Return);  // Return elsewhere assigns
+    ASSERT_TRUE(test::spinUntil([&] { return !view->isWorking(); }));
     EXPECT_TRUE(view->errorLabel()->isVisible());
-    EXPECT_FALSE(view->errorLabel()->text().isEmpty());
     EXPECT_EQ(view->selected()->name, "Jordan Lee");
     EXPECT_EQ(view->confirmButton()->text(), "Assign");
     EXPECT_TRUE(view->confirmButton()->isEnabled());
@@ -197,94 +183,66 @@ TEST_F(AssignTest, SelectionSurvivesSearchesAndFailuresUntilANewAttempt) {
     EXPECT_EQ(demo.instance().record("sc_task", task.sysID.value)["assigned_to"], view->selected()->sysID);
 }
 
-TEST_F(AssignTest, KeyboardAloneReachesEveryControlInOrder) {
-    const auto view = open(groupTask(true));
-    const std::string ritm = "Also assign " + groupTask(true).requestItem.display;
-    EXPECT_EQ(test::tabOrder(view->searchField()),
-              (Names{"Search people by name (empty = group members)…", "People", ritm, "Cancel", "Back"}));
-    // Return on a row picks the person without assigning; Escape cancels.
-    view->resultList()->setFocus();
-    view->resultList()->setCurrentRow(2);
-    QTest::keyClick(view->resultList(), Qt::Key_Return);
-    EXPECT_EQ(view->selected()->name, "Jordan Lee");
-    EXPECT_FALSE(view->isWorking());
-    QSignalSpy done(view.get(), &AssignView::done);
-    view->cancelButton()->setFocus();
-    QTest::keyClick(view->cancelButton(), Qt::Key_Return);  // Return on Cancel cancels
-    EXPECT_EQ(done.count(), 1);
-    EXPECT_FALSE(view->isWorking());
-    QTest::keyClick(view->resultList(), Qt::Key_Escape);
-    EXPECT_EQ(done.count(), 2);
-}
-
 class CloseTest : public test::SheetTest, public ::testing::Test {
 protected:
-    std::unique_ptr<CloseView> open(const SNTask& task) {
+    std::unique_ptr<CloseView> open(const QString& typed) {
         auto view = std::make_unique<CloseView>(task, model.get());
         view->resize(800, 400);
         view->show();
+        view->editor()->setFocus();
+        view->editor()->insertPlainText(typed);
         return view;
     }
+    const SNTask task = groupTask(false);
 };
 
 class CloseEnabled : public CloseTest, public ::testing::WithParamInterface<std::pair<const char*, bool>> {};
 
 TEST_P(CloseEnabled, OnlyWithSomethingBesidesWhiteSpace) {
-    const auto view = open(groupTask(false));
-    view->editor()->setFocus();
-    view->editor()->insertPlainText(QString::fromUtf8(GetParam().first));
-    EXPECT_EQ(view->confirmButton()->isEnabled(), GetParam().second) << GetParam().first;
-    EXPECT_GE(view->editor()->height(), 140);
+    EXPECT_EQ(open(QString::fromUtf8(GetParam().first))->confirmButton()->isEnabled(), GetParam().second);
 }
 
 INSTANTIATE_TEST_SUITE_P(Texts, CloseEnabled,
-                         ::testing::Values(std::pair{"", false}, std::pair{"   ", false},
-                                           std::pair{"\n\n\n", false}, std::pair{" \t\n \n", false},
-                                           std::pair{"\n.\n", true}, std::pair{"Done", true}));
+                         ::testing::Values(std::pair{"", false}, std::pair{"   ", false}, std::pair{"\n\n\n", false},
+                                           std::pair{" \t\n \n", false}, std::pair{"\n.\n", true}, std::pair{"Done", true}));
 
-TEST_F(CloseTest, SendsTheTrimmedResolutionThenRefreshesThenEnds) {
-    const SNTask task = groupTask(false);
-    const auto view = open(task);
-    view->editor()->setPlainText("\n\n  Replaced the toner.\n\n  Tested a page.  \n\n");
+TEST_F(CloseTest, AFailureKeepsTheTextThenTheTrimmedResolutionIsSentAndTheListRefreshed) {
+    const auto view = open("\n\n  Replaced the toner.\n\n  Tested a page.  \n\n");
+    demo.instance().failNext(1, 500, R"({"error":{"message":"Operation against table sc_task failed"}})");
+    QTest::mouseClick(view->confirmButton(), Qt::LeftButton);
+    ASSERT_TRUE(test::spinUntil([&] { return !view->isWorking(); }));
+    EXPECT_TRUE(view->errorLabel()->isVisible());
+    EXPECT_EQ(view->editor()->toPlainText(), "\n\n  Replaced the toner.\n\n  Tested a page.  \n\n");
     QSignalSpy done(view.get(), &CloseView::done);
     QTest::mouseClick(view->confirmButton(), Qt::LeftButton);
     EXPECT_EQ(view->confirmButton()->text(), "Closing…");
     EXPECT_FALSE(view->confirmButton()->isEnabled());
     ASSERT_TRUE(done.wait(15000));
-    const auto record = demo.instance().record("sc_task", task.sysID.value);
-    EXPECT_EQ(record["u_resolution"], "Replaced the toner.\n\n  Tested a page.");
+    EXPECT_EQ(demo.instance().record("sc_task", task.sysID.value)["u_resolution"], "Replaced the toner.\n\n  Tested a page.");
     for (const SNTask& t : model->groupTasks())
         EXPECT_NE(t.sysID.value, task.sysID.value);  // refreshed: no longer queued
 }
 
-TEST_F(CloseTest, FailureKeepsTheTextAndShowsTheError) {
-    const auto view = open(groupTask(false));
-    const QString typed = QStringLiteral("Rebooted the printer.");
-    view->editor()->setPlainText(typed);
-    demo.instance().failNext(1, 500, R"({"error":{"message":"Operation against table sc_task failed"}})");
-    QTest::mouseClick(view->confirmButton(), Qt::LeftButton);
-    ASSERT_TRUE(spinUntil([&] { return !view->isWorking(); }));
-    EXPECT_TRUE(view->errorLabel()->isVisible());
-    EXPECT_FALSE(view->errorLabel()->text().isEmpty());
-    EXPECT_EQ(view->editor()->toPlainText(), typed);
-    EXPECT_EQ(view->confirmButton()->text(), "Close task");
-    EXPECT_TRUE(view->confirmButton()->isEnabled());
-}
+// By Escape, or by Return on the focused Cancel button (which a focused button takes for itself).
+class CloseCancelled : public CloseTest, public ::testing::WithParamInterface<bool> {};
 
-TEST_F(CloseTest, CancelWhileClosingEndsTheSheetButTheCloseCompletes) {
-    const SNTask task = groupTask(false);
-    auto view = open(task);
-    view->editor()->setPlainText("Done");
+TEST_P(CloseCancelled, WhileClosingEndsTheSheetButTheCloseCompletes) {
+    auto view = open("Done");
     demo.instance().setLatency(300ms);
     QSignalSpy refreshed(model.get(), &AppModel::refreshFinished);
     QSignalSpy done(view.get(), &CloseView::done);
     QTest::mouseClick(view->confirmButton(), Qt::LeftButton);
-    QTest::keyClick(view->editor(), Qt::Key_Escape);
+    QWidget* const focused = GetParam() ? static_cast<QWidget*>(view->editor()) : view->cancelButton();
+    focused->setFocus();
+    QTest::keyClick(focused, GetParam() ? Qt::Key_Escape : Qt::Key_Return);
     EXPECT_EQ(done.count(), 1);
     view.reset();  // the panel drops the sheet
     ASSERT_TRUE(refreshed.wait(15000));
     EXPECT_EQ(demo.instance().record("sc_task", task.sysID.value)["u_resolution"], "Done");
 }
+
+INSTANTIATE_TEST_SUITE_P(Keys, CloseCancelled, ::testing::Bool(),
+                         [](const auto& p) { return p.param ? "escape" : "return_on_cancel"; });
 
 }  // namespace
 }  // namespace trayline

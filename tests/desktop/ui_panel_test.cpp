@@ -1,22 +1,29 @@
-// The panel against the demo instance, driven as a person would: chips, rows, sheets, sign-in,
-// the list link; and screenshots of its states in light and dark palettes for a reviewer.
+// The panel against the demo instance, driven as a person would: chips, rows, sheets, sign-in, the
+// update banner and the list link. And every view in light and dark palettes as PNG files under the
+// build tree (screenshots/), for a person to look at; painting them also shows nothing crashes, and
+// the named colours are checked for contrast in both.
 
+#include <cmath>
 #include <filesystem>
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QLabel>
-#include <QPushButton>
-#include <QToolButton>
+#include <QPlainTextEdit>
+#include <QSignalSpy>
+#include <QVBoxLayout>
 
-#include "core/auth/token_store.h"
+#include <nlohmann/json.hpp>
+
 #include "core/settings/config.h"
-#include "desktop/models/updater.h"
-#include "desktop/platform/login_item.h"
 #include "desktop/ui/assign_view.h"
+#include "desktop/ui/changelog_view.h"
 #include "desktop/ui/chip_button.h"
+#include "desktop/ui/close_view.h"
 #include "desktop/ui/content_view.h"
+#include "desktop/ui/menu_bar_label.h"
+#include "desktop/ui/settings_mcp_group.h"
 #include "desktop/ui/settings_view.h"
 #include "desktop/ui/task_list_view.h"
 #include "sheet_test_support.h"
@@ -25,18 +32,14 @@ namespace trayline::ui {
 namespace {
 
 using test::await;
+using test::field;
 using test::named;
 
-class PanelTest : public test::SheetTest, public ::testing::Test {
+// The panel on the lists, with its links and quit caught here.
+class PanelTest : public test::SheetTest {
 protected:
-    PanelTest() {
-        test::ensureWidgetApp();
-        Updater::Options options;
-        options.feedURL = "file://" + (demo.profile().root() / "feed.json").string();
-        options.runningVersion = "1.0";
-        updater = std::make_unique<Updater>(options);
-        makePanel();
-    }
+    PanelTest() { makePanel(); }
+    // A new panel, as the desktop starts it: under the palette set now.
     void makePanel() {
         ContentView::Services services;
         services.rows.openUrl = [this](const QUrl& url) { opened.push_back(url.toString(QUrl::FullyEncoded)); };
@@ -47,6 +50,15 @@ protected:
         panel->show();
         EXPECT_TRUE(test::spinUntil([&] { return panel->middleArea() == MiddleArea::lists; }));
     }
+    // The visible chip whose text starts with `prefix`.
+    ChipButton* chip(const QString& prefix) {
+        for (auto* c : panel->findChildren<ChipButton*>())
+            if (c->text().startsWith(prefix) && !c->isHidden())
+                return c;
+        ADD_FAILURE() << "no chip " << prefix.toStdString();
+        return nullptr;
+    }
+    QAbstractButton* button(const char* name) { return named<QAbstractButton>(panel.get(), name); }
     // A label a person sees with exactly this text.
     bool showsText(const QString& text) {
         QApplication::processEvents();
@@ -55,170 +67,235 @@ protected:
                 return true;
         return false;
     }
-    ChipButton* chip(const QString& prefix) {
-        for (auto* c : panel->findChildren<ChipButton*>())
-            if (c->text().startsWith(prefix) && !c->isHidden())
-                return c;
-        ADD_FAILURE() << "no chip " << prefix.toStdString();
-        return nullptr;
-    }
+    // Makes the feed offer version 2.0 with these notes, and waits until the updater has seen it.
     void offerUpdate(const std::string& notes) {
-        test::writeFile(demo.profile().root() / "feed.json",
-                        R"({"version":"2.0","url":"https://example.com/T.zip","sha256":"00","notes":)" +
-                            nlohmann::json(notes).dump() + "}");
+        const auto feed = demo.profile().root() / "feed.json";
+        test::writeFile(feed, R"({"version":"2.0","url":"https://example.com/T.zip","sha256":"00","notes":)" +
+                                  nlohmann::json(notes).dump() + "}");
+        Config::setUpdateFeedURL("file://" + feed.string());
         updater->check(true);
-        ASSERT_TRUE(test::spinUntil([&] { return updater->hasAvailable(); }));
+        EXPECT_TRUE(test::spinUntil([&] { return updater->hasAvailable(); }));
     }
 
-    XdgAutostartItem loginItem{"/opt/Trayline.app/Contents/bin/trayline", demo.profile().root() / "autostart"};
-    std::unique_ptr<Updater> updater;
     std::unique_ptr<ContentView> panel;
     std::vector<QString> opened;
     int quits = 0;
 };
 
-TEST_F(PanelTest, TabsListTheirTasksWithTheAssigneeWhereItHelps) {
-    EXPECT_EQ(chip("Mine (")->text(), QStringLiteral("Mine (%1)").arg(model->myTasks().size()));
-    EXPECT_EQ(panel->lists()->rows().size(), model->myTasks().size());
-    for (const auto& [label, showsAssignee] : std::vector<std::pair<QString, bool>>{
-             {"All (", true}, {"Unassigned (", false}, {"Done ", true}, {"Mine (", false}}) {
+class Panel : public PanelTest, public ::testing::Test {};
+
+TEST_F(Panel, EveryChipCountsTheRowsItShowsAndTheAssigneeShowsWhereTabsMixThem) {
+    QStringList labels;  // the five tabs and the members with tasks
+    for (auto* c : panel->findChildren<ChipButton*>())
+        if (!c->isHidden() && c->text().endsWith(')'))
+            labels << c->text();
+    ASSERT_GE(labels.size(), 8);
+    for (const QString& label : labels) {
+        SCOPED_TRACE(label.toStdString());
         QTest::mouseClick(chip(label), Qt::LeftButton);
-        const auto rows = panel->lists()->rows();
-        ASSERT_FALSE(rows.empty()) << label.toStdString();
-        // The assignee shows only where the tab mixes assignees.
-        for (auto* row : rows)
-            EXPECT_EQ(row->showsAssignee(), showsAssignee) << label.toStdString();
         EXPECT_TRUE(chip(label)->isSelected());
+        const auto rows = panel->lists()->rows();
+        EXPECT_EQ(QString::number(rows.size()), label.section('(', -1).chopped(1));
+        const bool mixed = label.startsWith("All") || label.startsWith("Done");
+        for (auto* row : rows)
+            EXPECT_EQ(row->showsAssignee(), mixed);
     }
 }
 
-TEST_F(PanelTest, MemberChipsCountTheQueueAndStayWhileSelected) {
-    ASSERT_FALSE(model->members().empty());
+TEST_F(Panel, SelectedMemberChipStaysWhenItsTasksLeaveTheQueue) {
     const auto busiest = visibleMembers(model->members(), model->groupTasks(), "mine").front();
     const QString first = QString::fromStdString(busiest.name).split(' ').front();
-    auto* memberChip = chip(first + " (");
-    QTest::mouseClick(memberChip, Qt::LeftButton);
-    EXPECT_EQ(panel->lists()->rows().size(), static_cast<std::size_t>(memberTaskCount(model->groupTasks(), busiest.sysID)));
-    // Its tasks all leave the queue: the chip stays, with (0), over an empty list.
+    QTest::mouseClick(chip(first + " ("), Qt::LeftButton);
     Config::setGroupStates("9");  // no task of the group is in such a state
     ASSERT_TRUE(await(model->refresh()));
-    EXPECT_EQ(chip(first + " (")->text(), first + QStringLiteral(" (0)"));
+    EXPECT_EQ(chip(first + " (")->text(), first + " (0)");
     EXPECT_TRUE(panel->lists()->rows().empty());
     EXPECT_TRUE(showsText(QStringLiteral("No tasks \U0001F389")));
     // Members without tasks come and go with the toggle.
-    auto* toggle = named<ChipButton>(panel.get(), QStringLiteral("Show members without tasks"));
-    QTest::mouseClick(toggle, Qt::LeftButton);
-    QApplication::processEvents();
-    EXPECT_NE(named<ChipButton>(panel.get(), QStringLiteral("Hide empty tabs")), nullptr);
+    QTest::mouseClick(button("Show members without tasks"), Qt::LeftButton);
+    EXPECT_NE(button("Hide empty tabs"), nullptr);
 }
 
-TEST_F(PanelTest, RowActionsOpenTheSheetsAndOpenListUsesTheTab) {
+TEST_F(Panel, SheetsComeAndGoAndOpenListUsesTheTab) {
     QTest::mouseClick(chip("Unassigned ("), Qt::LeftButton);
     auto* row = panel->lists()->rows().front();
     Q_EMIT row->assignRequested(row->task());
+    QWidget* const assign = panel->middleWidget();
     EXPECT_EQ(panel->middleArea(), MiddleArea::assign);
-    // Settings over a pending assignment, then back to it.
-    auto* settings = named<QToolButton>(panel.get(), QStringLiteral("Settings"));
-    QTest::mouseClick(settings, Qt::LeftButton);
+    // Settings over a pending assignment, which waits with what was typed; settings start fresh.
+    QTest::mouseClick(button("Settings"), Qt::LeftButton);
+    QWidget* const settings = panel->middleWidget();
     EXPECT_EQ(panel->middleArea(), MiddleArea::settings);
-    QTest::mouseClick(settings, Qt::LeftButton);
-    EXPECT_EQ(panel->middleArea(), MiddleArea::assign);
+    QTest::mouseClick(button("Settings"), Qt::LeftButton);
+    EXPECT_EQ(panel->middleWidget(), assign);
+    QTest::mouseClick(button("Settings"), Qt::LeftButton);
+    EXPECT_NE(panel->middleWidget(), settings);
+    QTest::mouseClick(button("Settings"), Qt::LeftButton);
     Q_EMIT qobject_cast<Sheet*>(panel->middleWidget())->done();
     EXPECT_EQ(panel->middleArea(), MiddleArea::lists);
 
-    QTest::mouseClick(named<QPushButton>(panel.get(), QStringLiteral("Open list")), Qt::LeftButton);
+    QTest::mouseClick(button("Open list"), Qt::LeftButton);
     ASSERT_EQ(opened.size(), 1u);
     EXPECT_TRUE(opened[0].startsWith(QString::fromStdString(Config::instanceURL()) +
                                       "/nav_to.do?uri=sc_task_list.do%3Fsysparm_query%3Dassignment_group%3D"));
-    QTest::mouseClick(named<QPushButton>(panel.get(), QStringLiteral("Quit")), Qt::LeftButton);
+    QTest::mouseClick(button("Quit"), Qt::LeftButton);
     EXPECT_EQ(quits, 1);
-}
 
-TEST_F(PanelTest, SettingsButtonDiscardsEditsButUnconfiguredKeepsTheSheet) {
-    auto* settings = named<QToolButton>(panel.get(), QStringLiteral("Settings"));
-    QTest::mouseClick(settings, Qt::LeftButton);
-    auto* sheet = qobject_cast<SettingsView*>(panel->middleWidget());
-    ASSERT_NE(sheet, nullptr);
-    QTest::mouseClick(settings, Qt::LeftButton);
-    QTest::mouseClick(settings, Qt::LeftButton);
-    EXPECT_NE(panel->middleWidget(), sheet);  // a fresh sheet: the edits went with the old one
-
+    // Unconfigured, the settings sheet stays, with what was typed.
     Config::setClientID("");
     ASSERT_TRUE(await(model->recheckReadiness()));
     ASSERT_EQ(panel->middleArea(), MiddleArea::settings);
-    auto* unconfigured = panel->middleWidget();
-    QTest::mouseClick(settings, Qt::LeftButton);
-    EXPECT_EQ(panel->middleWidget(), unconfigured);  // stays, with what was typed
+    QWidget* const unconfigured = panel->middleWidget();
+    QTest::mouseClick(button("Settings"), Qt::LeftButton);
+    EXPECT_EQ(panel->middleWidget(), unconfigured);
 }
 
-TEST_F(PanelTest, SignedOutShowsThePromptAndASignInFailureUnderIt) {
+TEST_F(Panel, SignedOutShowsThePromptAndASignInFailureUnderIt) {
     model->auth()->signOut();
     EXPECT_EQ(panel->middleArea(), MiddleArea::signIn);
-    EXPECT_FALSE(named<QToolButton>(panel.get(), QStringLiteral("Refresh now"))->isEnabled());
+    EXPECT_FALSE(button("Refresh now")->isEnabled());
     Config::setClientID("");  // the sign-in fails at once with its own text
-    QTest::mouseClick(named<QPushButton>(panel.get(), QStringLiteral("Sign in")), Qt::LeftButton);
+    QTest::mouseClick(button("Sign in"), Qt::LeftButton);
     ASSERT_TRUE(test::spinUntil(
         [&] { return showsText(QStringLiteral("Fill in instance URL, client ID and client secret in Settings first.")); }));
-    EXPECT_TRUE(named<QPushButton>(panel.get(), QStringLiteral("Sign in"))->isEnabled());
+    EXPECT_TRUE(button("Sign in")->isEnabled());
 }
 
-TEST_F(PanelTest, BannerOffersTheUpdateUntilDismissed) {
+TEST_F(Panel, BannerOffersTheUpdateUntilDismissed) {
     offerUpdate("# 2.0\n- Faster refresh\n- More");
     EXPECT_TRUE(showsText(QStringLiteral("Version 2.0 is available")));
     EXPECT_TRUE(showsText(QStringLiteral("Faster refresh")));
-    QTest::mouseClick(named<QPushButton>(panel.get(), QStringLiteral("What's new")), Qt::LeftButton);
+    QTest::mouseClick(button("What's new"), Qt::LeftButton);
     EXPECT_EQ(panel->middleArea(), MiddleArea::updateNotes);
-    QTest::mouseClick(named<QPushButton>(panel.get(), QStringLiteral("Later")), Qt::LeftButton);
+    QTest::mouseClick(button("Later"), Qt::LeftButton);
     EXPECT_FALSE(showsText(QStringLiteral("Version 2.0 is available")));
     EXPECT_EQ(panel->middleArea(), MiddleArea::updateNotes);  // open notes stay until their back button
-
+    QTest::mouseClick(button("Back"), Qt::LeftButton);
+    EXPECT_EQ(panel->middleArea(), MiddleArea::lists);
 }
 
-TEST_F(PanelTest, TabGoesTopToBottomThroughHeaderChipsRowsAndFooter) {
-    QApplication::processEvents();
-    QTest::qWait(20);
-    const auto order = test::tabOrder(named<QToolButton>(panel.get(), QStringLiteral("Refresh now")));
-    auto at = [&](const std::string& name) {
-        return std::find(order.begin(), order.end(), name) - order.begin();
+TEST_F(Panel, TabGoesTopToBottomThroughHeaderChipsRowsAndFooter) {
+    QTest::qWait(20);  // the order is set once the rows are laid out
+    std::vector<QString> order;  // what a screen reader reaches with Tab
+    QWidget* const first = button("Refresh now");
+    for (QWidget* w = first; order.empty() || (w != first && order.size() < 200); w = w->nextInFocusChain())
+        if (!w->focusProxy() && w->isVisible() && w->isEnabled() && (w->focusPolicy() & Qt::TabFocus))
+            order.push_back(w->accessibleName());
+    const auto at = [&](const QString& name) { return std::find(order.begin(), order.end(), name) - order.begin(); };
+    const QString stops[] = {"Refresh now", "Settings", chip("Mine (")->text(), "Copy the whole ticket as text",
+                             "Open list", "Quit"};
+    for (std::size_t i = 1; i < std::size(stops); ++i)
+        EXPECT_LT(at(stops[i - 1]), at(stops[i])) << stops[i].toStdString();
+    EXPECT_LT(at("Quit"), static_cast<long>(order.size()));
+}
+
+class Screenshots : public PanelTest, public ::testing::TestWithParam<const char*> {
+protected:
+    Screenshots() {
+        QApplication::setPalette(std::string(GetParam()) == "dark" ? test::darkPalette() : test::lightPalette());
+        makePanel();
+    }
+    ~Screenshots() override { QApplication::setPalette(test::lightPalette()); }
+    template <class W>
+    W* kept(W* view) {  // until the test ends
+        views.emplace_back(view);
+        return view;
+    }
+
+    std::vector<std::unique_ptr<QWidget>> views;
+};
+
+TEST_P(Screenshots, EveryViewPaints) {
+    const std::pair<const char*, std::function<QWidget*()>> scenes[] = {
+        {"rows", [&] {  // tray pictures for no, few and many tasks; a request-backed, a closed and a plain task
+             auto* rows = kept(new QWidget);
+             auto* column = new QVBoxLayout(rows);
+             for (auto [mine, unassigned] : {std::pair{0, 0}, std::pair{3, 0}, std::pair{1234, 56}}) {
+                 column->addWidget(new QLabel);
+                 static_cast<QLabel*>(column->itemAt(column->count() - 1)->widget())
+                     ->setPixmap(QPixmap::fromImage(MenuBarLabel(mine, unassigned).renderedImage()));
+             }
+             SNTask closed = test::sampleTask(), plain;
+             closed.state = field("5", "Closed Complete");
+             closed.ritmShortDescription = field("Onboarding for the new finance team: accounts, laptops, VPN tokens");
+             plain.number = field("TASK0000042");
+             plain.shortDescription = field("Reset password");
+             plain.state = field("-5", "Pending");
+             const TaskRow::Services services{{}, [] { return *parseUtc("2026-03-04 12:00:00"); }, {},
+                                              [] { return DateFormatter("en_US", "UTC"); }};
+             for (const SNTask& task : {test::sampleTask(), closed, plain})
+                 column->addWidget(new TaskRow(task, task.state.value == "5", nullptr, services));
+             rows->setFixedWidth(800);
+             return rows;
+         }},
+        {"release-notes", [&] {
+             auto* notes = kept(new ChangelogView("Trayline v1.4.0", "# 1.4.0\n\n## Added\n- Copy the ticket from every row."
+                                                  "\n- **Literal** markup\n### Tray\nPlain <b>angle</b>\n  indented"));
+             notes->resize(800, 300);
+             return notes;
+         }},
+        {"panel-mine", [&] { return panel.get(); }},
+        {"panel-all", [&] { return QTest::mouseClick(chip("All ("), Qt::LeftButton), panel.get(); }},
+        {"panel-done", [&] { return QTest::mouseClick(chip("Done "), Qt::LeftButton), panel.get(); }},
+        {"assign", [&] {
+             auto* assign = kept(new AssignView(groupTask(true), model.get(), nullptr, clock.scheduler()));
+             QSignalSpy answered(assign, &AssignView::lookupAnswered);
+             assign->resize(800, 460);
+             assign->show();
+             EXPECT_TRUE(answered.wait(15000));
+             test::clickRow(assign->resultList(), "Priya Natarajan");
+             return assign;
+         }},
+        {"close", [&] {
+             auto* close = kept(new CloseView(groupTask(true), model.get()));
+             close->resize(800, 360);
+             close->editor()->setPlainText("Replaced the battery under warranty.\nThe lid closes again.");
+             return close;
+         }},
+        {"settings", [&] {
+             auto* settings = kept(new SettingsView(model.get(), updater.get(), &loginItem, nullptr, clock.scheduler(),
+                                                    "/home/alex/Apps/Trayline.app/Contents/bin/trayline"));
+             settings->resize(800, 1100);  // the whole form, unscrolled, so every block is in the picture
+             settings->show();
+             EXPECT_TRUE(test::spinUntil([&] { return settings->isLoaded(); }));
+             settings->mcpGroup()->setExpanded(true);
+             return settings;
+         }},
+        {"panel-banner-error", [&] {
+             offerUpdate("- Faster refresh");
+             demo.instance().failNext(4, 500, R"({"error":{"message":"Instance hibernating"}})");
+             EXPECT_TRUE(await(model->refresh()));
+             return QTest::mouseClick(chip("Mine ("), Qt::LeftButton), panel.get();
+         }},
+        {"panel-sign-in", [&] { return model->auth()->signOut(), panel.get(); }},
     };
-    ASSERT_LT(at("Settings"), static_cast<long>(order.size()));
-    EXPECT_LT(at("Refresh now"), at("Settings"));
-    EXPECT_LT(at("Settings"), at(chip("Mine (")->text().toStdString()));
-    EXPECT_LT(at(chip("Mine (")->text().toStdString()), at("Copy the whole ticket as text"));
-    EXPECT_LT(at("Copy the whole ticket as text"), at("Open list"));
-    EXPECT_LT(at("Open list"), at("Quit"));
-}
-
-// Screenshots for a person to look at: the tabs, the sign-in prompt, the banner and an error line.
-class PanelScreenshots : public PanelTest, public ::testing::WithParamInterface<const char*> {};
-
-TEST_P(PanelScreenshots, States) {
-    const bool dark = std::string(GetParam()) == "dark";
-    QApplication::setPalette(dark ? test::darkPalette() : test::lightPalette());
-    makePanel();  // as the desktop starts it: under its palette
     const std::filesystem::path dir = TRAYLINE_SCREENSHOT_DIR;
     std::filesystem::create_directories(dir);
-    auto save = [&](const std::string& what) {
+    for (const auto& [name, build] : scenes) {
+        QWidget* view = build();
+        view->setAutoFillBackground(true);
+        view->show();
         QApplication::processEvents();
-        EXPECT_TRUE(panel->grab().save(QString::fromStdString((dir / ("panel-" + what + "-" + GetParam() + ".png")).string())));
+        const auto path = dir / (std::string(name) + "-" + GetParam() + ".png");
+        EXPECT_TRUE(view->grab().save(QString::fromStdString(path.string()))) << path;
+    }
+    // What a look would check besides: the named colours are readable on the window (WCAG contrast).
+    const auto luminance = [](const QColor& c) {
+        const auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF()) + 0.05;
     };
-    save("mine");
-    QTest::mouseClick(chip("All ("), Qt::LeftButton);
-    save("all");
-    QTest::mouseClick(chip("Done "), Qt::LeftButton);
-    save("done");
-    offerUpdate("- Faster refresh");
-    demo.instance().failNext(4, 500, R"({"error":{"message":"Instance hibernating"}})");
-    ASSERT_TRUE(await(model->refresh()));
-    QTest::mouseClick(chip("Mine ("), Qt::LeftButton);
-    EXPECT_TRUE(showsText(QStringLiteral("Faster refresh")));
-    save("banner-error");
-    model->auth()->signOut();
-    save("sign-in");
-    QApplication::setPalette(test::lightPalette());
+    const double window = luminance(QApplication::palette().color(QPalette::Window));
+    for (const auto& [colour, least, most] : std::vector<std::tuple<NamedColor, double, double>>{
+             {NamedColor::Primary, 7, 21}, {NamedColor::Secondary, 4.5, 21}, {NamedColor::Tertiary, 3, 21},
+             {NamedColor::Blue, 2, 21}, {NamedColor::Cyan, 2, 21}, {NamedColor::Green, 2, 21}, {NamedColor::Purple, 2, 21},
+             {NamedColor::Gray, 2, 21}, {NamedColor::Red, 2, 21}, {NamedColor::Orange, 2, 21},
+             {NamedColor::Separator, 1.2, 2}}) {  // a separator is seen but stays quiet
+        const double ratio = std::max(luminance(color(colour)), window) / std::min(luminance(color(colour)), window);
+        EXPECT_TRUE(ratio > least && ratio < most) << static_cast<int>(colour) << ": " << ratio;
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Palettes, PanelScreenshots, ::testing::Values("light", "dark"));
+INSTANTIATE_TEST_SUITE_P(Palettes, Screenshots, ::testing::Values("light", "dark"));
 
 }  // namespace
 }  // namespace trayline::ui

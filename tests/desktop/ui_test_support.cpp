@@ -1,7 +1,5 @@
 #include "ui_test_support.h"
 
-#include <algorithm>
-
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -9,26 +7,21 @@
 
 namespace trayline::test {
 
-void ensureWidgetApp() {
-    if (QApplication::instance())
-        return;
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "trayline-ui-test";
-    static char* argv[] = {name, nullptr};
-    new QApplication(argc, argv);  // lives until the process ends
-    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    QApplication::setPalette(lightPalette());
-}
-
 namespace {
 
-// Tests that never call ensureWidgetApp() themselves (the tray shell's) get the application too.
-class WidgetsEnvironment : public ::testing::Environment {
+class WidgetEnvironment : public ::testing::Environment {
 public:
-    void SetUp() override { ensureWidgetApp(); }
+    void SetUp() override {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        static char name[] = "trayline-ui-test";
+        static char* argv[] = {name, nullptr};
+        static int argc = 1;
+        new QApplication(argc, argv);  // lives until the process ends
+        QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+        QApplication::setPalette(lightPalette());
+    }
 };
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new WidgetsEnvironment);
+const auto* const kWidgetEnvironment = ::testing::AddGlobalTestEnvironment(new WidgetEnvironment);
 
 QPalette paletteOf(QColor window, QColor text, QColor base, QColor highlight) {
     QPalette p(window, window);  // button and window; the rest derived, then the roles we read
@@ -63,36 +56,5 @@ SNTask sampleTask() {
     t.updatedOn = field("2026-03-04 11:00:00");
     return t;
 }
-
-ui::CopyConfirmation::Scheduler ManualClock::scheduler() {
-    return [this](std::chrono::milliseconds delay, std::function<void()> run) {
-        pending_.push_back({now_ + delay.count(), std::move(run)});
-    };
-}
-
-void ManualClock::advanceTo(long long ms) {
-    for (;;) {
-        auto next = std::min_element(pending_.begin(), pending_.end(),
-                                     [](const Pending& a, const Pending& b) { return a.due < b.due; });
-        if (next == pending_.end() || next->due > ms)
-            break;
-        now_ = next->due;
-        auto run = std::move(next->run);
-        pending_.erase(next);
-        run();
-    }
-    now_ = ms;
-}
-
-namespace {
-
-class WidgetEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override { ensureWidgetApp(); }
-};
-
-const auto* const kWidgetEnvironment = ::testing::AddGlobalTestEnvironment(new WidgetEnvironment);
-
-}  // namespace
 
 }  // namespace trayline::test

@@ -1,12 +1,12 @@
 #pragma once
 
-// A QApplication (offscreen, Fusion) for widget tests, palettes, a sample task and a manual clock
-// for delayed callbacks, so tests never sleep.
+// The widget tests' QApplication (offscreen, Fusion, set up before any test), palettes, a sample
+// task and a manual clock for delayed callbacks, so tests never sleep.
 
-#include <chrono>
 #include <functional>
+#include <map>
+#include <ostream>
 #include <string>
-#include <vector>
 
 #include <QPalette>
 
@@ -14,8 +14,6 @@
 #include "desktop/ui/copy_confirmation.h"
 
 namespace trayline::test {
-
-void ensureWidgetApp();
 
 QPalette lightPalette();
 QPalette darkPalette();
@@ -28,17 +26,26 @@ SNField field(std::string both);
 // Holds scheduled callbacks until the test moves its time forward.
 class ManualClock {
 public:
-    ui::CopyConfirmation::Scheduler scheduler();
+    ui::CopyConfirmation::Scheduler scheduler() {
+        return [this](std::chrono::milliseconds delay, std::function<void()> run) {
+            pending_.emplace(now_ + delay.count(), std::move(run));
+        };
+    }
     // Runs, in due order, every callback due at or before `ms` after the start.
-    void advanceTo(long long ms);
+    void advanceTo(long long ms) {
+        while (!pending_.empty() && pending_.begin()->first <= ms) {
+            auto due = pending_.extract(pending_.begin());
+            now_ = due.key();
+            due.mapped()();
+        }
+        now_ = ms;
+    }
 
 private:
-    struct Pending {
-        long long due;
-        std::function<void()> run;
-    };
     long long now_ = 0;
-    std::vector<Pending> pending_;
+    std::multimap<long long, std::function<void()>> pending_;  // equal times in the order scheduled
 };
 
 }  // namespace trayline::test
+
+inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }  // readable failures

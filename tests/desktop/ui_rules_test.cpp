@@ -1,0 +1,206 @@
+// The widgets' rules as tables, without widgets: which content fills the panel's middle area, the
+// member chips, the lists behind the tabs, month labels, the list link, the banner's teaser, the
+// task row's time texts, state colours and copy entries, release-note lines and row breaking.
+
+#include <gtest/gtest.h>
+
+#include "core/settings/config.h"
+#include "desktop/ui/changelog_view.h"
+#include "desktop/ui/flow_layout.h"
+#include "desktop/ui/panel_logic.h"
+#include "desktop/ui/task_row_texts.h"
+#include "support/temp_env.h"
+#include "ui_test_support.h"
+
+namespace trayline::ui {
+
+namespace {
+
+using test::field;
+
+Instant at(const char* utc) { return *parseUtc(utc); }
+
+SNTask assignedTo(std::string user) {
+    SNTask t;
+    t.assignedTo.value = std::move(user);
+    return t;
+}
+
+std::string ids(const UserList& users) {
+    std::string out;
+    for (const auto& u : users)
+        out += u.sysID;
+    return out;
+}
+
+TEST(MiddleArea, FirstRuleThatHoldsWins) {
+    using M = MiddleArea;
+    // Showing settings, update notes, own notes; assigning, closing; ready, configured, update, signed in.
+    for (const auto& [why, in, area] : std::vector<std::tuple<const char*, PanelInputs, MiddleArea>>{
+             {"unconfigured", {false, false, false, false, false, true, false, false, true}, M::settings},
+             {"settings asked", {true, true, true, true, true, true, true, true, true}, M::settings},
+             {"notes of an update", {false, true, true, true, false, true, true, true, true}, M::updateNotes},
+             {"notes without an update", {false, true, false, false, false, true, true, false, true}, M::lists},
+             {"own notes", {false, false, true, true, false, true, true, false, false}, M::changelog},
+             {"keyring not answered", {false, false, false, true, false, false, false, false, false}, M::loading},
+             {"signed out", {false, false, false, true, true, true, true, false, false}, M::signIn},
+             {"assign before close", {false, false, false, true, true, true, true, false, true}, M::assign},
+             {"close", {false, false, false, false, true, true, true, false, true}, M::close},
+             {"lists", {false, false, false, false, false, true, true, true, true}, M::lists}})
+        EXPECT_EQ(chooseMiddleArea(in), area) << why;
+}
+
+// Two members with group tasks, one without; the one without is hidden until selected. Counts come
+// from the group queue only, most tasks first, ties in member order.
+TEST(MemberChips, VisibleHiddenOrderAndLabels) {
+    const UserList members{{"b", "Sam", std::nullopt}, {"a", "Jordan Lee", std::nullopt}, {"c", "Priya Shah", std::nullopt}};
+    const TaskList group{assignedTo("a"), assignedTo("c"), assignedTo("a"), assignedTo("")};
+    EXPECT_EQ(ids(visibleMembers(members, group, "mine")), "ac");
+    EXPECT_EQ(ids(hiddenMembers(members, group, "mine")), "b");
+    EXPECT_EQ(ids(visibleMembers(members, group, "b")), "acb");  // selected stays
+    EXPECT_TRUE(hiddenMembers(members, group, "b").empty());
+    EXPECT_EQ(ids(visibleMembers({{"x", "X", {}}, {"y", "Y", {}}}, {assignedTo("y"), assignedTo("x")}, "")), "xy");
+    for (const auto& [name, count, label] : std::vector<std::tuple<std::string, int, QString>>{
+             {"Jordan Lee", 2, "Jordan (2)"}, {"  Sam  ", 0, "Sam (0)"}, {"", 0, " (0)"}, {"   ", 1, "    (1)"}})
+        EXPECT_EQ(memberChipLabel(name, count), label) << '"' << name << '"';  // no word: the whole name
+}
+
+TEST(MonthLabels, CalendarMonthsInTheFormattersZone) {
+    const DateFormatter berlin("en_US", "Europe/Berlin");
+    EXPECT_EQ(monthLabel(0, at("2026-01-10 12:00:00"), berlin), "Jan");
+    EXPECT_EQ(monthLabel(-1, at("2026-01-10 12:00:00"), berlin), "Dec");
+    EXPECT_EQ(monthLabel(-1, at("2026-03-31 12:00:00"), berlin), "Feb");
+    EXPECT_EQ(monthLabel(0, at("2026-05-31 22:30:00"), berlin), "Jun");  // already June in Berlin
+    EXPECT_EQ(monthLabel(-1, at("2026-05-31 22:30:00"), DateFormatter("en_US", "America/New_York")), "Apr");
+}
+
+TEST(ListLink, QueryByTabEncodedAsciiOnly) {
+    test::TempProfile profile;
+    Config::setInstanceURL("https://acme.service-now.com/");
+    Config::setGroupSysID("g1");
+    const std::string base = "https://acme.service-now.com/nav_to.do?uri=sc_task_list.do%3Fsysparm_query%3D";
+    const std::string queue = "assignment_group%3Dg1%5EstateIN1%2C2%2C3%5EORDERBYDESCopened_at";
+    EXPECT_EQ(listAddress("unassigned"), base + queue);  // the whole queue, as for a member's tab
+    EXPECT_EQ(listAddress("mine"),
+              base + "assigned_toDYNAMIC90d1921e5f510100a9ad2572f2b477fe%5Eactive%3Dtrue%5EORDERBYDESCopened_at");
+    EXPECT_NE(listAddress("doneLast")->find("closed_atONLast%20month%40javascript%3Ags.beginningOfLastMonth%28%29"),
+              std::string::npos);
+    Config::setTable("incident");
+    Config::setGroupSysID("grüppe");
+    EXPECT_NE(listAddress("all")->find("uri=incident_list.do"), std::string::npos);
+    EXPECT_NE(listAddress("all")->find("gr%C3%BCppe"), std::string::npos);
+    Config::setInstanceURL("not a url");
+    EXPECT_EQ(listAddress("all"), std::nullopt);
+}
+
+TEST(BannerTeaser, FirstDashLineTrimmed) {
+    for (const auto& [notes, teaser] : std::vector<std::pair<const char*, const char*>>{
+             {"# 2.0\n\n-\t Faster refresh \t\n- Second", "Faster refresh"},
+             {"Intro\n  - indented is not a bullet\n-x", "x"},
+             {"## Notes\nNothing else", nullptr},
+             {"", nullptr}})
+        EXPECT_EQ(bannerTeaser(notes), teaser ? QString::fromUtf8(teaser) : QString()) << notes;
+}
+
+TEST(RowTexts, UpdatedAmountAndUnitByAge) {
+    const Instant now = at("2026-03-04 12:00:00");
+    for (const auto& [secondsAgo, text] : std::vector<std::pair<long long, const char*>>{
+             {0, "0m"}, {59, "0m"}, {60, "1m"}, {3599, "59m"}, {3600, "1h"}, {86399, "23h"}, {86400, "1d"},
+             {10 * 86400 + 5, "10d"}, {-30, "0m"}, {-90000, "0m"}}) {
+        SNTask t;
+        t.updatedOn = field(formatUtc(now - std::chrono::seconds(secondsAgo)));
+        EXPECT_EQ(updatedText(t, now), "updated " + QString(text) + " ago") << secondsAgo;
+    }
+    for (const char* bad : {"", "2026-03-04", "2026-03-04T11:00:00", "yesterday"}) {
+        SNTask t;
+        t.updatedOn = field(bad, "4 Mar 2026");
+        EXPECT_EQ(updatedText(t, now), std::nullopt) << bad;
+    }
+}
+
+TEST(RowTexts, AgeIsTheRequestDateAndWholeCalendarDaysInTheUsersZone) {
+    for (const auto& [opened, now, zone, text] : std::vector<std::tuple<const char*, const char*, const char*, const char*>>{
+             {"2025-06-03 08:00:00", "2025-06-03 17:00:00", "UTC", "Jun 3, 2025 (today)"},
+             {"2025-06-02 23:30:00", "2025-06-03 00:10:00", "UTC", "Jun 2, 2025 (1 day old)"},
+             {"2025-05-31 20:00:00", "2025-06-03 09:00:00", "UTC", "May 31, 2025 (3 days old)"},
+             {"2025-06-05 08:00:00", "2025-06-03 17:00:00", "UTC", "Jun 5, 2025 (today)"},  // in the future
+             // 03:00 UTC is still the previous evening in New York.
+             {"2025-06-03 03:00:00", "2025-06-03 15:00:00", "America/New_York", "Jun 2, 2025 (1 day old)"}}) {
+        SNTask t;
+        t.reqOpenedAt = field(opened);
+        EXPECT_EQ(ageText(t, at(now), DateFormatter("en_US", zone)), QString(text)) << opened << " " << zone;
+    }
+    // Without the request's date: the task's own; without either, none.
+    SNTask t;
+    EXPECT_EQ(ageText(t, at("2025-06-03 17:00:00"), DateFormatter("en_US", "UTC")), std::nullopt);
+    t.reqOpenedAt = field("not a date");
+    t.openedAt = field("2025-06-01 10:00:00");
+    EXPECT_EQ(ageText(t, at("2025-06-03 17:00:00"), DateFormatter("en_US", "UTC")), QString("Jun 1, 2025 (2 days old)"));
+}
+
+TEST(RowTexts, StateColourByExactValue) {
+    for (const auto& [value, colour] : std::vector<std::pair<std::string, NamedColor>>{
+             {"1", NamedColor::Blue}, {"2", NamedColor::Orange}, {"3", NamedColor::Cyan}, {"5", NamedColor::Green},
+             {"-5", NamedColor::Purple}, {"4", NamedColor::Gray}, {"", NamedColor::Gray}, {" 5", NamedColor::Gray},
+             {"05", NamedColor::Gray}})
+        EXPECT_EQ(stateColor(value), colour) << '"' << value << '"';
+}
+
+TEST(RowTexts, CopyEntriesInOrderWithOptionalNumbersAndLink) {
+    test::TempProfile profile;
+    Config::setInstanceURL("https://acme.service-now.com");
+    const SNTask full = test::sampleTask();
+    EXPECT_EQ(copyMenuEntries(full),
+              (std::vector<CopyMenuEntry>{{"Copy REQ0030003", "REQ0030003"}, {"Copy RITM0020002", "RITM0020002"},
+                                          {"Copy SCTASK0010001", "SCTASK0010001"}, {},
+                                          {"Copy ticket text", qs(full.clipboardText())},
+                                          {"Copy description", "The battery swells and the lid no longer closes."},
+                                          {"Copy link", qs(*full.recordURL())}}));
+    // No request numbers, no link; the description falls back to the title.
+    SNTask bare;
+    bare.number = field("TASK1");
+    bare.shortDescription = field("Only a title");
+    Config::setInstanceURL("");
+    EXPECT_EQ(copyMenuEntries(bare), (std::vector<CopyMenuEntry>{{"Copy TASK1", "TASK1"}, {},
+                                                                 {"Copy ticket text", qs(bare.clipboardText())},
+                                                                 {"Copy description", "Only a title"}}));
+}
+
+TEST(ReleaseNotes, LinesBecomeRowsWithoutInlineMarkup) {
+    using K = ChangelogLine::Kind;
+    for (const auto& [text, rows] : std::vector<std::pair<QString, std::vector<ChangelogLine>>>{
+             {"# 1.2.0\n\n- Faster refresh\n- Fewer clicks",
+              {{K::Heading1, "1.2.0"}, {K::Bullet, "Faster refresh"}, {K::Bullet, "Fewer clicks"}}},
+             {"## Fixed\n### Tray\n#### Deep\n#No space",
+              {{K::Heading2, "Fixed"}, {K::Heading3, "Tray"}, {K::Text, "#### Deep"}, {K::Text, "#No space"}}},
+             {"  - indented\n* star\n1. first", {{K::Text, "  - indented"}, {K::Text, "* star"}, {K::Text, "1. first"}}},
+             {"   \n\t \t\nword\n\n", {{K::Text, "word"}}},  // blank lines take no row
+             {"**bold** and `code` <b>tag</b>", {{K::Text, "**bold** and `code` <b>tag</b>"}}},
+             {"# \n- ", {{K::Heading1, ""}, {K::Bullet, ""}}},
+             {"\u00a0", {{K::Text, "\u00a0"}}},  // other white space is text
+             {"## Fixed\r\n- one\r\n\r\n", {{K::Heading2, "Fixed"}, {K::Bullet, "one"}}}})
+        EXPECT_EQ(changelogLines(text), rows) << text.toStdString();
+}
+
+TEST(FlowBreaking, RowsAndMeasuredSizeOfChildren20Tall6Apart) {
+    constexpr double unbounded = FlowLayout::kUnbounded;
+    for (const auto& [widths, maxWidth, rows, measured] :
+         std::vector<std::tuple<std::vector<int>, double, std::vector<std::vector<int>>, QSize>>{
+             {{50, 50, 50}, 110, {{0, 1}, {2}}, {110, 46}},
+             {{50, 50, 50}, 105, {{0}, {1}, {2}}, {105, 72}},
+             {{30, 200, 30}, 100, {{0}, {1}, {2}}, {100, 72}},  // too wide: a row of its own
+             {{50, 50}, 106, {{0, 1}}, {106, 20}},              // an exact fit, gap included
+             {{}, 120, {{}}, {120, 0}},
+             {{}, unbounded, {{}}, {0, 0}},
+             {{50, 70, 40}, unbounded, {{0, 1, 2}}, {172, 20}}}) {
+        SCOPED_TRACE(::testing::Message() << widths.size() << " children in " << maxWidth);
+        EXPECT_EQ(FlowLayout::rows(maxWidth, widths, 6), rows);
+        std::vector<QSize> sizes;
+        for (int w : widths)
+            sizes.emplace_back(w, 20);
+        EXPECT_EQ(FlowLayout::measure(maxWidth, sizes, 6), measured);
+    }
+}
+
+}  // namespace
+}  // namespace trayline::ui

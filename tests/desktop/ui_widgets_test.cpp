@@ -1,0 +1,276 @@
+// The widgets as a person uses them: the task row (what it shows, its buttons and menus, the copy
+// confirmation on a manual clock), the tray picture read back pixel by pixel, and the wrapping
+// layout placing its children.
+
+#include <gtest/gtest.h>
+
+#include <QAccessible>
+#include <QApplication>
+#include <QClipboard>
+#include <QImage>
+#include <QLabel>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+
+#include "core/settings/config.h"
+#include "desktop/ui/flow_layout.h"
+#include "desktop/ui/menu_bar_label.h"
+#include "desktop/ui/task_row.h"
+#include "desktop/ui/wrapping_text.h"
+#include "support/temp_env.h"
+#include "ui_test_support.h"
+
+namespace trayline::ui {
+namespace {
+
+using test::field;
+
+class TaskRowTest : public ::testing::Test {
+protected:
+    TaskRowTest() { Config::setInstanceURL("https://acme.service-now.com"); }
+
+    std::unique_ptr<TaskRow> makeRow(const SNTask& task, bool showAssignee = false) {
+        TaskRow::Services services{[this](const QUrl& url) { opened.push_back(url.toString(QUrl::FullyEncoded)); },
+                                   [] { return *parseUtc("2026-03-04 12:00:00"); }, clock.scheduler(),
+                                   [] { return DateFormatter("en_US", "UTC"); }};
+        auto row = std::make_unique<TaskRow>(task, showAssignee, nullptr, services);
+        row->resize(800, row->heightForWidth(800));
+        row->show();
+        return row;
+    }
+    static QToolButton* button(const TaskRow& row, const QString& toolTip) {
+        for (auto* b : row.findChildren<QToolButton*>())
+            if (b->toolTip() == toolTip)
+                return b;
+        ADD_FAILURE() << "no button " << toolTip.toStdString();
+        return nullptr;
+    }
+    // Every text a person sees in the row.
+    static QStringList visibleTexts(const TaskRow& row) {
+        QStringList texts;
+        for (auto* w : row.findChildren<QWidget*>()) {
+            const auto* wrapping = qobject_cast<WrappingText*>(w);
+            const QString text = wrapping ? wrapping->text() : w->property("text").toString();  // labels, buttons
+            if (!w->isHidden() && !text.isEmpty())
+                texts << text;
+        }
+        return texts;
+    }
+    static QString clipboard() { return QGuiApplication::clipboard()->text(); }
+
+    test::TempProfile profile;
+    test::ManualClock clock;
+    std::vector<QString> opened;
+};
+
+TEST_F(TaskRowTest, ChipsOpenTheRequestItemAndRequestAndTheTitleIsSelectable) {
+    const SNTask task = test::sampleTask();
+    auto row = makeRow(task);
+    EXPECT_FALSE(visibleTexts(*row).contains("Grace Hopper"));  // the assignee only when asked for
+    for (auto* b : row->findChildren<QToolButton*>())  // icons, read out by their tooltips
+        EXPECT_TRUE(!b->text().isEmpty() || (b->accessibleName() == b->toolTip() && (b->isHidden() || !b->icon().isNull())))
+            << b->toolTip().toStdString();
+    QTest::mouseClick(button(*row, "Open request item in ServiceNow"), Qt::LeftButton);
+    QTest::mouseClick(button(*row, "Open request in ServiceNow"), Qt::LeftButton);
+    QTest::mouseClick(button(*row, "Open in ServiceNow"), Qt::LeftButton);
+    EXPECT_EQ(opened, (std::vector<QString>{QString::fromStdString(*task.ritmURL()), QString::fromStdString(*task.requestURL()),
+                                            QString::fromStdString(*task.recordURL())}));
+    QTest::mouseClick(button(*row, "Copy REQ0030003"), Qt::LeftButton);
+    EXPECT_EQ(clipboard(), "REQ0030003");
+    // A double click selects a word of the title, which copies like any text.
+    WrappingText* title = nullptr;
+    for (auto* t : row->findChildren<WrappingText*>())
+        title = t->text() == "Replace laptop battery" ? t : title;
+    ASSERT_NE(title, nullptr);
+    QTest::mouseDClick(title, Qt::LeftButton, {}, QPoint(title->fontMetrics().horizontalAdvance("Replace lap"), 5));
+    QTest::keySequence(title, QKeySequence::Copy);
+    EXPECT_EQ(clipboard(), "laptop");
+}
+
+TEST_F(TaskRowTest, PlainTaskFallsBackToItsOwnNumberWithoutChipsOrTimes) {
+    SNTask task;
+    task.sysID = field("0123456789abcdef0123456789abcdef");
+    task.number = field("TASK0000042");
+    task.shortDescription = field("Reset password");
+    auto row = makeRow(task, true);
+    EXPECT_EQ(visibleTexts(*row), (QStringList{"TASK0000042", "Reset password", "Unassigned"}));  // no chips
+    EXPECT_FALSE(button(*row, "Copy TASK0000042")->isHidden());
+}
+
+TEST_F(TaskRowTest, StateDecidesBadgeColourAndCloseButtonAsTheRowUpdatesInPlace) {
+    SNTask task = test::sampleTask();
+    auto row = makeRow(task);
+    for (const auto& [value, colour, closable] :
+         {std::tuple{"5", NamedColor::Green, false}, std::tuple{"-5", NamedColor::Purple, true}}) {
+        task.state = field(value, std::string("State ") + value);
+        row->setTask(task);
+        auto* badge = row->findChild<StateBadge*>();
+        EXPECT_EQ(badge->colour(), colour) << value;
+        EXPECT_EQ(badge->accessibleName(), QString("State ") + value);
+        EXPECT_EQ(!button(*row, "Close task…")->isHidden(), closable) << value;
+    }
+}
+
+TEST_F(TaskRowTest, ActionsEmitIntentsWithTheRowsCurrentTask) {
+    SNTask task = test::sampleTask();
+    auto row = makeRow(task);
+    task.shortDescription = field("Edited since");
+    row->setTask(task);
+    QSignalSpy toMe(row.get(), &TaskRow::assignToMeRequested);
+    QSignalSpy someone(row.get(), &TaskRow::assignRequested);
+    QSignalSpy close(row.get(), &TaskRow::closeRequested);
+    auto* menu = row->findChild<QMenu*>("reassignMenu");
+    ASSERT_NE(menu, nullptr);
+    ASSERT_EQ(menu->actions().size(), 2);
+    EXPECT_EQ(menu->actions()[0]->text(), "Assign to me");
+    EXPECT_EQ(menu->actions()[1]->text(), "Assign to someone…");
+    menu->actions()[0]->trigger();
+    menu->actions()[1]->trigger();
+    QTest::mouseClick(button(*row, "Close task…"), Qt::LeftButton);
+    for (QSignalSpy* spy : {&toMe, &someone, &close}) {
+        ASSERT_EQ(spy->count(), 1);
+        EXPECT_EQ(spy->at(0).at(0).value<SNTask>(), task);
+    }
+}
+
+TEST_F(TaskRowTest, ConfirmationShowsOnTheLastButtonPressedForItsFullTime) {
+    auto row = makeRow(test::sampleTask());
+    QTest::mouseClick(button(*row, "Copy the whole ticket as text"), Qt::LeftButton);
+    EXPECT_EQ(row->copyConfirmation(), "full");
+    EXPECT_EQ(clipboard(), QString::fromStdString(row->task().clipboardText()));
+    clock.advanceTo(500);
+    QTest::mouseClick(button(*row, "Copy REQ0030003"), Qt::LeftButton);
+    EXPECT_EQ(row->copyConfirmation(), "number");
+    EXPECT_EQ(clipboard(), "REQ0030003");
+    clock.advanceTo(1699);  // the first copy's time is up: not the number's
+    EXPECT_EQ(row->copyConfirmation(), "number");
+    clock.advanceTo(1700);
+    EXPECT_EQ(row->copyConfirmation(), "");
+    // A timer that outlives its row (the list changed) must not touch it.
+    QTest::mouseClick(button(*row, "Copy REQ0030003"), Qt::LeftButton);
+    row.reset();
+    clock.advanceTo(9000);
+}
+
+TEST_F(TaskRowTest, MenusCopyWithoutConfirmationAndEmptyCopiesLeaveTheClipboardAlone) {
+    SNTask task = test::sampleTask();
+    task.taskDescription = field("  ");
+    task.shortDescription = field("");
+    auto row = makeRow(task);
+    QGuiApplication::clipboard()->setText("before");
+    std::unique_ptr<QMenu> menu(row->buildContextMenu(nullptr));
+    for (QAction* a : menu->actions())
+        if (a->text() == "Copy description")
+            a->trigger();
+    EXPECT_EQ(clipboard(), "before");
+    // The number's and the chip's own menus.
+    QLabel* number = nullptr;
+    for (auto* l : row->findChildren<QLabel*>())
+        number = l->text() == "SCTASK0010001" ? l : number;
+    QWidget* const chip = button(*row, "Open request item in ServiceNow");
+    for (QWidget* source : {static_cast<QWidget*>(number), chip}) {
+        ASSERT_NE(source, nullptr);
+        Q_EMIT source->customContextMenuRequested(QPoint(2, 2));
+        auto* popup = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        ASSERT_TRUE(popup && popup->actions().size() == 1);
+        popup->actions()[0]->trigger();
+        EXPECT_EQ(popup->actions()[0]->text(), "Copy " + clipboard());
+        popup->close();
+    }
+    EXPECT_EQ(clipboard(), "RITM0020002");
+    EXPECT_EQ(row->copyConfirmation(), "");
+}
+
+TEST_F(TaskRowTest, LongTextWrapsWithinThePanelWidth) {
+    SNTask task = test::sampleTask();
+    task.shortDescription = field(std::string(40, 'w') + " " + std::string(300, 'x'));
+    task.taskDescription = field("https://example.com/" + std::string(400, 'a'));
+    auto row = makeRow(task);
+    EXPECT_LE(row->minimumSizeHint().width(), 800);
+    QApplication::processEvents();
+    for (auto* text : row->findChildren<WrappingText*>()) {
+        EXPECT_LE(text->geometry().right(), 800);
+        // Every line is shown: the row is as tall as the wrapped text needs.
+        EXPECT_GE(text->height(), text->heightForWidth(text->width()));
+        EXPECT_GE(text->lineCount(text->width()), 3) << text->text().left(20).toStdString();
+        // Screen readers read it as a label.
+        const QAccessibleInterface* a11y = QAccessible::queryAccessibleInterface(text);
+        EXPECT_TRUE(a11y && a11y->role() == QAccessible::StaticText && a11y->text(QAccessible::Name) == text->text());
+    }
+}
+
+// Two pixels per point. A point inside the capsule's rounded left end holds nothing but the fill.
+QColor fillOf(const QImage& image, const MenuBarLabel::Bubble& b) {
+    return image.pixelColor((QPointF(b.capsule.left() + b.capsule.height() / 2 + 1, b.capsule.top() + 1) * 2).toPoint());
+}
+
+bool hasWhite(const QImage& image, const QRectF& area) {
+    const QRect pixels = QRectF(area.topLeft() * 2, area.size() * 2).toAlignedRect();
+    for (int y = pixels.top(); y <= pixels.bottom(); ++y)
+        for (int x = pixels.left(); x <= pixels.right(); ++x)
+            if (image.pixelColor(x, y) == Qt::white)
+                return true;
+    return false;
+}
+
+struct LabelCase {
+    std::int64_t mine, unassigned;
+    int leftAlpha, rightAlpha;
+};
+
+class LabelPixels : public ::testing::TestWithParam<LabelCase> {};
+
+TEST_P(LabelPixels, BubblesKeepTheirColoursAndDimOnlyForZero) {
+    const LabelCase c = GetParam();
+    const MenuBarLabel label(c.mine, c.unassigned);
+    const QImage image = label.renderedImage();
+    const auto layout = label.layout();
+    EXPECT_EQ(image.size(), (layout.size * 2).toSize());
+    EXPECT_TRUE(label.icon().availableSizes().contains(image.size()));
+    // Blue and orange whatever the opacity (read back un-premultiplied).
+    const QColor left = fillOf(image, layout.left), right = fillOf(image, layout.right);
+    EXPECT_NEAR(left.alpha(), c.leftAlpha, 2);
+    EXPECT_NEAR(right.alpha(), c.rightAlpha, 2);
+    EXPECT_TRUE(left.blue() > 200 && left.red() < 40) << left.name().toStdString();
+    EXPECT_TRUE(right.red() > 200 && right.blue() < 40) << right.name().toStdString();
+    // White glyph and digits in each bubble, even a dimmed one; the capsule grows with its digits.
+    for (const auto* b : {&layout.left, &layout.right}) {
+        EXPECT_TRUE(hasWhite(image, b->symbol));
+        EXPECT_TRUE(hasWhite(image, b->digits));
+        EXPECT_TRUE(b->capsule.contains(b->digits));
+    }
+    // Transparent between the capsules and in the corners.
+    const QPointF gap(layout.left.capsule.right() + 1.5, layout.size.height() / 2);
+    EXPECT_EQ(image.pixelColor((gap * 2).toPoint()).alpha(), 0);
+    EXPECT_EQ(image.pixelColor(0, 0).alpha(), 0);
+    EXPECT_EQ(image.pixelColor(image.width() - 1, image.height() - 1).alpha(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Counts, LabelPixels,
+                         ::testing::Values(LabelCase{0, 0, 115, 115}, LabelCase{3, 0, 255, 115}, LabelCase{0, 7, 115, 255},
+                                           LabelCase{1234, 56, 255, 255}));
+
+TEST(FlowPlacing, ChildrenKeepIdealSizeRowByRowAndHiddenOnesTakeNoPlace) {
+    QWidget host;
+    auto* flow = new FlowLayout(&host);
+    std::vector<QWidget*> boxes;
+    for (QSize s : {QSize(50, 10), QSize(40, 40), QSize(50, 30), QSize(50, 20), QSize(200, 15)}) {
+        flow->addWidget(boxes.emplace_back(new QWidget));
+        boxes.back()->setFixedSize(s);
+    }
+    boxes[1]->hide();
+    flow->setGeometry(QRect(10, 5, 110, 300));
+    // The second row starts below the first's tallest child; a child wider than the bounds gets a row.
+    const std::pair<int, QRect> placed[] = {
+        {0, {10, 5, 50, 10}}, {2, {66, 5, 50, 30}}, {3, {10, 41, 50, 20}}, {4, {10, 67, 200, 15}}};
+    for (const auto& [i, rect] : placed)
+        EXPECT_EQ(boxes[i]->geometry(), rect) << i;
+    EXPECT_EQ(flow->heightForWidth(110), 30 + 6 + 20 + 6 + 15);
+    EXPECT_EQ(flow->sizeHint(), QSize(50 + 50 + 50 + 200 + 3 * 6, 30));
+    EXPECT_EQ(flow->minimumSize(), QSize(200, 30));
+}
+
+}  // namespace
+}  // namespace trayline::ui
