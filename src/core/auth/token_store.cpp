@@ -21,8 +21,9 @@ void TokenStore::save(const TokenSet& tokens) {
 
 void TokenStore::clear() {
     std::lock_guard lock(mutex_);
-    generation_.fetch_add(1);
     keychain_.remove(kAccount);
+    // Only after the item is gone: a reader that saw the new generation must not find old tokens.
+    generation_.fetch_add(1);
 }
 
 bool TokenStore::saveIfGeneration(const TokenSet& tokens, std::uint64_t expected) {

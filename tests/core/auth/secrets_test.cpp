@@ -63,9 +63,27 @@ struct SlowWrites final : SecretStore {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         return file->set(a, d);
     }
-    void remove(const std::string& a) override { file->remove(a); }
+    void remove(const std::string& a) override {
+        std::this_thread::sleep_for(removeDelay);
+        file->remove(a);
+    }
     std::shared_ptr<SecretStore> file;
+    std::chrono::milliseconds removeDelay{0};
 };
+
+// A reader keys what it read by the generation it saw first; a sign-out must leave that key stale.
+TEST_F(TokenStoreTest, WhatIsReadDuringASignOutIsNeverTakenForCurrent) {
+    store.save({"old", "r", Instant{}});
+    auto slowRemoval = std::make_shared<SlowWrites>(file);
+    slowRemoval->removeDelay = std::chrono::milliseconds(300);
+    TokenStore slow{Keychain([slowRemoval] { return slowRemoval; })};
+    std::thread signOut([&] { slow.clear(); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the removal is under way
+    const auto seen = slow.generation();
+    const bool found = slow.read().has_value();
+    signOut.join();
+    EXPECT_FALSE(found && slow.generation() == seen) << "old tokens read under the current generation";
+}
 
 TEST_F(TokenStoreTest, ASignOutDuringAGuardedSaveWaitsForItAndWins) {
     TokenStore slow{Keychain([s = std::make_shared<SlowWrites>(file)] { return s; })};
