@@ -1,11 +1,12 @@
-// The panel window and the tray item's behaviour, on the offscreen platform (which has no tray).
+// The panel window and the tray item's behaviour, on the offscreen platform (which has no tray and
+// here no session bus: the item is never shown).
 
 #include <QApplication>
 #include <QLabel>
 #include <QScreen>
-#include <QSystemTrayIcon>
 
 #include "desktop/platform/panel_placement.h"
+#include "desktop/platform/status_notifier_item.h"
 #include "desktop/platform/tray_host.h"
 #include "qt_test_support.h"
 
@@ -29,13 +30,13 @@ TEST(PanelPlacement, OpensBesideTheIconOrCursorAndStaysOnScreen) {
 class TrayHostTest : public ::testing::Test {
 protected:
     void TearDown() override { host.hidePanel(); }
-    void activate(QSystemTrayIcon::ActivationReason why = QSystemTrayIcon::Trigger) {
-        Q_EMIT host.findChild<QSystemTrayIcon*>()->activated(why);
-    }
+    // What the host's Activate does.
+    void activate() { Q_EMIT host.item().activated(QPoint()); }
     static bool isActive(QWidget* w) { return test::spinUntil([&] { return QApplication::activeWindow() == w; }); }
 
     TrayHost host{new QLabel(QStringLiteral("content")),
-                  TrayHost::Options{std::chrono::milliseconds(0), std::chrono::milliseconds(10)}};
+                  TrayHost::Options{std::chrono::milliseconds(0), std::chrono::milliseconds(10),
+                                    QDBusConnection(QStringLiteral("none"))}};
 };
 
 TEST_F(TrayHostTest, AClickTogglesAnAccessibleToolWindowOfTheSpecifiedSizeAndEscapeClosesIt) {
@@ -49,10 +50,8 @@ TEST_F(TrayHostTest, AClickTogglesAnAccessibleToolWindowOfTheSpecifiedSizeAndEsc
     EXPECT_TRUE(panel->windowFlags().testFlag(Qt::FramelessWindowHint));
     const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
     EXPECT_EQ(panel->size(), QSize(std::min(800, available.width()), qRound(available.height() * 0.8)));
+    EXPECT_EQ(panel->minimumSize(), panel->maximumSize());  // fixed: tiling compositors float it
     EXPECT_NE(panel->findChild<QLabel*>(), nullptr);
-    activate(QSystemTrayIcon::Context);
-    activate(QSystemTrayIcon::MiddleClick);
-    EXPECT_TRUE(host.isPanelVisible());
     activate();
     EXPECT_FALSE(host.isPanelVisible());
     host.showPanel();
@@ -83,14 +82,41 @@ TEST_F(TrayHostTest, LosingFocusToAnotherWindowClosesThePanel) {
     EXPECT_FALSE(host.isPanelVisible());
 }
 
-TEST_F(TrayHostTest, WithoutATraySaysSoOnceAfterWaiting) {
-    ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable());  // offscreen has none
+// No tray: an ordinary window titled with the counts, which the user closes without ending
+// anything and gets back where it was.
+TEST_F(TrayHostTest, WithoutATrayThePanelBecomesAWindowTitledWithTheCounts) {
     QSignalSpy unavailable(&host, &TrayHost::trayUnavailable);
+    host.setCounts({3, 12, false});
     host.start();
     ASSERT_TRUE(test::spinUntil([&] { return unavailable.count() > 0; }, 5000));
+    QWidget* window = host.panel();
+    ASSERT_TRUE(window->isVisible());
+    EXPECT_TRUE(host.isWindowMode());
+    EXPECT_FALSE(host.isTrayVisible());
+    EXPECT_EQ(window->windowType(), Qt::Window);
+    EXPECT_FALSE(window->windowFlags() & (Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint));
+    EXPECT_LT(window->minimumWidth(), window->maximumWidth());  // the user's to resize
+    EXPECT_EQ(window->windowTitle(), QString::fromUtf8("Trayline \u2014 3 mine, 12 unassigned"));
+    host.setCounts({4, 12, false});
+    EXPECT_EQ(window->windowTitle(), QString::fromUtf8("Trayline \u2014 4 mine, 12 unassigned"));
+
+    // Focus elsewhere and Escape leave a window alone.
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    QTest::keyClick(window, Qt::Key_Escape);
+    QTest::qWait(50);
+    EXPECT_TRUE(window->isVisible());
+
+    window->move(window->pos() + QPoint(40, 30));
+    const QPoint moved = window->pos();
+    EXPECT_TRUE(window->close());
+    EXPECT_FALSE(window->isVisible());
     QTest::qWait(50);  // several retry intervals
     EXPECT_EQ(unavailable.count(), 1);
-    EXPECT_FALSE(host.isTrayVisible());
+    host.showPanel();  // a second start, or a click on a notification
+    EXPECT_TRUE(window->isVisible() && host.isWindowMode());
+    EXPECT_EQ(window->pos(), moved);
 }
 
 }  // namespace

@@ -22,7 +22,7 @@
 #include "desktop/ui/chip_button.h"
 #include "desktop/ui/close_view.h"
 #include "desktop/ui/content_view.h"
-#include "desktop/ui/menu_bar_label.h"
+#include "desktop/ui/tray_icon.h"
 #include "desktop/ui/settings_mcp_group.h"
 #include "desktop/ui/settings_view.h"
 #include "desktop/ui/task_list_view.h"
@@ -210,10 +210,11 @@ TEST_P(Screenshots, EveryViewPaints) {
         {"rows", [&] {  // tray pictures for no, few and many tasks; a request-backed, a closed and a plain task
              auto* rows = kept(new QWidget);
              auto* column = new QVBoxLayout(rows);
+             const TrayIconPainter painter;
              for (auto [mine, unassigned] : {std::pair{0, 0}, std::pair{3, 0}, std::pair{1234, 56}}) {
                  column->addWidget(new QLabel);
                  static_cast<QLabel*>(column->itemAt(column->count() - 1)->widget())
-                     ->setPixmap(QPixmap::fromImage(MenuBarLabel(mine, unassigned).renderedImage()));
+                     ->setPixmap(QPixmap::fromImage(painter.render({mine, unassigned, false}, 22)));
              }
              SNTask closed = test::sampleTask(), plain;
              closed.state = field("5", "Closed Complete");

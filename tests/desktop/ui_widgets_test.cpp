@@ -1,6 +1,5 @@
 // The widgets as a person uses them: the task row (what it shows, its buttons and menus, the copy
-// confirmation on a manual clock), the tray picture read back pixel by pixel, and the wrapping
-// layout placing its children.
+// confirmation on a manual clock) and the wrapping layout placing its children.
 
 #include <gtest/gtest.h>
 
@@ -16,7 +15,6 @@
 
 #include "core/settings/config.h"
 #include "desktop/ui/flow_layout.h"
-#include "desktop/ui/menu_bar_label.h"
 #include "desktop/ui/task_row.h"
 #include "desktop/ui/wrapping_text.h"
 #include "support/temp_env.h"
@@ -200,57 +198,6 @@ TEST_F(TaskRowTest, LongTextWrapsWithinThePanelWidth) {
         EXPECT_TRUE(a11y && a11y->role() == QAccessible::StaticText && a11y->text(QAccessible::Name) == text->text());
     }
 }
-
-// Two pixels per point. A point inside the capsule's rounded left end holds nothing but the fill.
-QColor fillOf(const QImage& image, const MenuBarLabel::Bubble& b) {
-    return image.pixelColor((QPointF(b.capsule.left() + b.capsule.height() / 2 + 1, b.capsule.top() + 1) * 2).toPoint());
-}
-
-bool hasWhite(const QImage& image, const QRectF& area) {
-    const QRect pixels = QRectF(area.topLeft() * 2, area.size() * 2).toAlignedRect();
-    for (int y = pixels.top(); y <= pixels.bottom(); ++y)
-        for (int x = pixels.left(); x <= pixels.right(); ++x)
-            if (image.pixelColor(x, y) == Qt::white)
-                return true;
-    return false;
-}
-
-struct LabelCase {
-    std::int64_t mine, unassigned;
-    int leftAlpha, rightAlpha;
-};
-
-class LabelPixels : public ::testing::TestWithParam<LabelCase> {};
-
-TEST_P(LabelPixels, BubblesKeepTheirColoursAndDimOnlyForZero) {
-    const LabelCase c = GetParam();
-    const MenuBarLabel label(c.mine, c.unassigned);
-    const QImage image = label.renderedImage();
-    const auto layout = label.layout();
-    EXPECT_EQ(image.size(), (layout.size * 2).toSize());
-    EXPECT_TRUE(label.icon().availableSizes().contains(image.size()));
-    // Blue and orange whatever the opacity (read back un-premultiplied).
-    const QColor left = fillOf(image, layout.left), right = fillOf(image, layout.right);
-    EXPECT_NEAR(left.alpha(), c.leftAlpha, 2);
-    EXPECT_NEAR(right.alpha(), c.rightAlpha, 2);
-    EXPECT_TRUE(left.blue() > 200 && left.red() < 40) << left.name().toStdString();
-    EXPECT_TRUE(right.red() > 200 && right.blue() < 40) << right.name().toStdString();
-    // White glyph and digits in each bubble, even a dimmed one; the capsule grows with its digits.
-    for (const auto* b : {&layout.left, &layout.right}) {
-        EXPECT_TRUE(hasWhite(image, b->symbol));
-        EXPECT_TRUE(hasWhite(image, b->digits));
-        EXPECT_TRUE(b->capsule.contains(b->digits));
-    }
-    // Transparent between the capsules and in the corners.
-    const QPointF gap(layout.left.capsule.right() + 1.5, layout.size.height() / 2);
-    EXPECT_EQ(image.pixelColor((gap * 2).toPoint()).alpha(), 0);
-    EXPECT_EQ(image.pixelColor(0, 0).alpha(), 0);
-    EXPECT_EQ(image.pixelColor(image.width() - 1, image.height() - 1).alpha(), 0);
-}
-
-INSTANTIATE_TEST_SUITE_P(Counts, LabelPixels,
-                         ::testing::Values(LabelCase{0, 0, 115, 115}, LabelCase{3, 0, 255, 115}, LabelCase{0, 7, 115, 255},
-                                           LabelCase{1234, 56, 255, 255}));
 
 TEST(FlowPlacing, ChildrenKeepIdealSizeRowByRowAndHiddenOnesTakeNoPlace) {
     QWidget host;

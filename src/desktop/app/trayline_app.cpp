@@ -1,20 +1,12 @@
 #include "desktop/app/trayline_app.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <vector>
 
 #include <QApplication>
-#include <QTimer>
 
-#include "core/platform/paths.h"
 #include "core/settings/app_info.h"
 #include "desktop/ui/content_view.h"
-#include "desktop/ui/menu_bar_label.h"
 #include "desktop/models/background.h"
 #include "desktop/platform/single_instance.h"
 
@@ -23,18 +15,12 @@ namespace trayline {
 namespace {
 
 const char* const kNoTrayMessage =
-    "Trayline cannot show its icon: this desktop has no system tray. On GNOME, turn on an "
-    "AppIndicator/StatusNotifier extension (Debian: gnome-shell-extension-appindicator), then start "
-    "Trayline again.";
+    "trayline: no system tray found, so the panel opens as a window (start trayline again to bring it "
+    "back). For a tray icon on GNOME, turn on the AppIndicator extension "
+    "(Debian: gnome-shell-extension-appindicator); it is used as soon as it appears.\n";
 
 QWidget* panelContent(AppModel& model, AuthManager&, Updater& updater) {
     return new ui::ContentView(&model, &updater);
-}
-
-// The two counts and nothing else: neither the sign-in state nor an error changes the picture.
-QImage countsIcon(const AppModel& model) {
-    return ui::MenuBarLabel(static_cast<std::int64_t>(model.myTasks().size()), model.unassignedCount())
-        .renderedImage();
 }
 
 }  // namespace
@@ -53,13 +39,14 @@ TraylineApp::TraylineApp(Options options, QObject* parent)
       tray_(nullptr, options_.tray) {
     if (!options_.makeContent)
         options_.makeContent = panelContent;
-    if (!options_.renderIcon)
-        options_.renderIcon = countsIcon;
     tray_.setContent(options_.makeContent(model_, *model_.auth(), updater_));
     // The picture shows the length of my list and the unassigned part of the group queue.
     for (auto signal : {&AppModel::myTasksChanged, &AppModel::groupTasksChanged})
         connect(&model_, signal, this, &TraylineApp::rebuildIcon);
-    connect(&tray_, &TrayHost::trayUnavailable, this, &TraylineApp::reportMissingTray);
+    connect(&tray_, &TrayHost::trayUnavailable, this, [] { std::fputs(kNoTrayMessage, stderr); });
+    connect(&notifier_, &DBusNotifier::posted, this, &TraylineApp::onPosted);
+    connect(&notifier_, &DBusNotifier::clicked, &tray_, &TrayHost::showPanel);
+    connect(&tray_, &TrayHost::panelShown, this, [this] { tray_.setNeedsAttention(false); });
     rebuildIcon();
 }
 
@@ -72,17 +59,25 @@ void TraylineApp::start() {
     updater_.start();
 }
 
-void TraylineApp::rebuildIcon() { tray_.setIcon(options_.renderIcon(model_)); }
+void TraylineApp::setNotificationsPaused(bool paused) {
+    paused_ = paused;
+    rebuildIcon();
+}
 
-void TraylineApp::reportMissingTray() {
-    std::fprintf(stderr, "trayline: %s\n", kNoTrayMessage);
-    notifier_.send(QStringLiteral("Trayline has no tray icon"), QString::fromUtf8(kNoTrayMessage),
-                   QStringLiteral("no-tray"));
-    Q_EMIT cannotShowIcon();
+// The two counts (and the pause) and nothing else: neither the sign-in state nor an error changes
+// the picture.
+void TraylineApp::rebuildIcon() {
+    tray_.setCounts({static_cast<std::int64_t>(model_.myTasks().size()), model_.unassignedCount(), paused_});
+}
+
+// Only a new-request notification that really went out asks for attention: one held back (by a
+// switch in the settings, or while notifications are paused) does not.
+void TraylineApp::onPosted(const QString& identifier) {
+    if (identifier.startsWith(QLatin1String("new-")) && !tray_.isPanelVisible())
+        tray_.setNeedsAttention(true);
 }
 
 int runTrayApplication(int argc, char** argv) {
-    const std::vector<char*> originalArguments(argv, argv + argc + 1);  // Qt removes its own
     const auto set = [](const char* name) {
         const char* value = std::getenv(name);
         return value && *value;
@@ -114,23 +109,8 @@ int runTrayApplication(int argc, char** argv) {
 
     TraylineApp tray({});
     QObject::connect(&instance, &SingleInstance::showRequested, &tray.tray(), &TrayHost::showPanel);
-    QObject::connect(&tray, &TraylineApp::cannotShowIcon, &app, [] {
-        // A moment for the notification to leave before the process ends.
-        QTimer::singleShot(1000, qApp, [] { QCoreApplication::exit(1); });
-    });
-    bool restart = false;
-    QObject::connect(&tray.tray(), &TrayHost::trayAppearedLate, &app, [&restart] {
-        restart = true;
-        QCoreApplication::quit();
-    });
     tray.start();
     const int status = QApplication::exec();
-    if (restart) {
-        // Descriptors are close-on-exec, so the lock is free for the new process.
-        const auto self = paths::executablePath();
-        ::execv(self.c_str(), originalArguments.data());
-        std::fprintf(stderr, "trayline: cannot restart to show the tray icon: %s\n", std::strerror(errno));
-    }
     // Workers may be blocked in requests that nothing can interrupt; waiting for them (or running
     // destructors that would) could hold up the quit. Only a store the user just asked for (a
     // sign-out's clear, a settings save) is given a moment to land; everything else is on disk.

@@ -2,13 +2,13 @@
 
 // The tray application's composition: one queue model (which owns the sign-in state and starts
 // polling when it is built), one updater, the notification poster, and the tray item with its
-// panel. The panel content and the item's image come from the two seams in Options, so the views
-// can be swapped without touching the wiring.
+// panel. The panel content comes from a seam in Options, so the views can be swapped without
+// touching the wiring. The item asks for attention while a new-request notification it posted is
+// unseen, that is until the panel next opens.
 
 #include <functional>
 
 #include <QDBusConnection>
-#include <QImage>
 #include <QObject>
 
 #include "desktop/models/app_model.h"
@@ -25,12 +25,9 @@ class TraylineApp : public QObject {
 public:
     // The panel content for the model, its sign-in state and the updater (owned by the panel).
     using ContentFactory = std::function<QWidget*(AppModel&, AuthManager&, Updater&)>;
-    // The tray item's image for the model's current state; rebuilt on every change.
-    using IconRenderer = std::function<QImage(const AppModel&)>;
 
     struct Options {
         ContentFactory makeContent;  // none: the panel (ContentView)
-        IconRenderer renderIcon;     // none: the two count bubbles (MenuBarLabel)
         TrayHost::Options tray;
         AppModel::Options model;  // its notifier is replaced by the app's own
         Updater::Options updater;
@@ -43,25 +40,25 @@ public:
     // Asks for notification permission (when the app has an identity), shows the tray item and
     // starts the update schedule.
     void start();
+    // Notifications are paused: the item carries a mark saying so.
+    void setNotificationsPaused(bool paused);
 
     AppModel& model() { return model_; }
     Updater& updater() { return updater_; }
     TrayHost& tray() { return tray_; }
-
-Q_SIGNALS:
-    // No tray appeared in time; the user has been told on stderr (and by notification).
-    void cannotShowIcon();
+    DBusNotifier& notifier() { return notifier_; }
 
 private:
     static AppModel::Options withNotifier(AppModel::Options options, Notifier* notifier);
     void rebuildIcon();
-    void reportMissingTray();
+    void onPosted(const QString& identifier);
 
     Options options_;
     DBusNotifier notifier_;
     AppModel model_;
     Updater updater_;
     TrayHost tray_;
+    bool paused_ = false;
 };
 
 // The whole tray process: single-instance check, QApplication, TraylineApp, event loop. Returns

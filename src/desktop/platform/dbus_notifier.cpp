@@ -11,6 +11,7 @@
 #include <QVariantMap>
 
 #include "core/settings/app_info.h"
+#include "desktop/platform/notification_signals.h"
 
 namespace trayline {
 
@@ -44,7 +45,11 @@ bool desktopFileInstalled() {
 }  // namespace
 
 DBusNotifier::DBusNotifier(QDBusConnection bus, bool hasApplicationIdentity, QObject* parent)
-    : QObject(parent), bus_(std::move(bus)), enabled_(hasApplicationIdentity) {}
+    : QObject(parent), bus_(std::move(bus)), enabled_(hasApplicationIdentity) {
+    if (enabled_ && bus_.isConnected())
+        connect(new NotificationSignals(bus_, this), &NotificationSignals::ActionInvoked, this,
+                &DBusNotifier::onActionInvoked);
+}
 
 bool DBusNotifier::applicationIdentityPresent() {
     return AppInfo::currentBundle().has_value() || desktopFileInstalled();
@@ -75,7 +80,8 @@ void DBusNotifier::post(const QString& identifier, const Content& content) {
     hints.insert(QStringLiteral("desktop-entry"), QString::fromLatin1(AppInfo::kBundleIdentifier));
     auto message = QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));
     message << QStringLiteral("Trayline") << replaces << QString::fromLatin1(AppInfo::kBundleIdentifier)
-            << content.title << content.body << QStringList() << hints << int(-1);
+            << content.title << content.body << QStringList{QStringLiteral("default"), QStringLiteral("Show")}
+            << hints << int(-1);
     inFlight_[identifier] = std::nullopt;
     auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(message), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
@@ -84,6 +90,7 @@ void DBusNotifier::post(const QString& identifier, const Content& content) {
                 call->deleteLater();
                 onPosted(identifier, reply.isError() ? std::nullopt : std::optional<uint>(reply.value()));
             });
+    Q_EMIT posted(identifier);
 }
 
 void DBusNotifier::onPosted(const QString& identifier, std::optional<uint> serverID) {
@@ -92,6 +99,17 @@ void DBusNotifier::onPosted(const QString& identifier, std::optional<uint> serve
     auto node = inFlight_.extract(identifier);
     if (!node.empty() && node.mapped())
         post(identifier, *node.mapped());
+}
+
+void DBusNotifier::onActionInvoked(uint serverID, const QString& action) {
+    if (action != QLatin1String("default"))
+        return;
+    // The signal reaches every client of the service: only our own notifications count.
+    for (const auto& [identifier, id] : serverIDs_)
+        if (id == serverID) {
+            Q_EMIT clicked(identifier);
+            return;
+        }
 }
 
 }  // namespace trayline

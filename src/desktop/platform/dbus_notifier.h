@@ -27,7 +27,14 @@ public:
     void requestPermission() override;
     void send(const QString& title, const QString& body, const QString& identifier) override;
 
+Q_SIGNALS:
+    // A Notify call for `identifier` went to the service.
+    void posted(const QString& identifier);
+    // The user clicked one of our notifications.
+    void clicked(const QString& identifier);
+
 private:
+    void onActionInvoked(uint serverID, const QString& action);
     struct Content {
         QString title, body;
     };

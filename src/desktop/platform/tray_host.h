@@ -1,35 +1,40 @@
 #pragma once
 
-// The status-area item and its panel. The item has no menu and no tooltip: a click opens the panel,
-// a second click closes it. When the desktop has no tray yet (the panel or its tray extension may
-// start after us at login) the item is shown as soon as one appears; if none appears within the
-// wait, trayUnavailable() says so once, so the app never runs where nobody can see it.
-//
-// The toolkit decides once per process whether a StatusNotifier tray exists. When one appears
-// after that (the usual race at login on Wayland), trayAppearedLate() asks for a restart: only a
-// new process can use it.
+// The status-area item and its panel. The item is our own StatusNotifierItem, registered with
+// every StatusNotifier watcher that appears (a panel may start after us at login, or restart);
+// on X11 without a watcher the toolkit's tray icon docks into an XEmbed tray instead, drawn the
+// same way. A click toggles the panel beside the item. If no tray has shown the item when the
+// wait ends, the panel becomes an ordinary window titled with the counts, so the app never runs
+// where nobody can see it; a tray that appears later gets the item, and the window stays until
+// the user closes it.
 
 #include <chrono>
 #include <memory>
 
+#include <QDBusConnection>
 #include <QElapsedTimer>
-#include <QImage>
 #include <QObject>
-#include <QSystemTrayIcon>
+#include <QRect>
 
+#include "desktop/ui/tray_icon.h"
+
+class QSystemTrayIcon;
 class QTimer;
 class QWidget;
 
 namespace trayline {
 
 class PanelWindow;
+class StatusNotifierItem;
 
 class TrayHost : public QObject {
     Q_OBJECT
 public:
     struct Options {
         std::chrono::milliseconds trayWait = std::chrono::seconds(30);
+        // How often an XEmbed tray is looked for during the wait (X11 without a watcher).
         std::chrono::milliseconds retryEvery = std::chrono::seconds(1);
+        QDBusConnection bus = QDBusConnection::sessionBus();
     };
 
     // `content` becomes the panel's content (owned by the panel).
@@ -37,38 +42,51 @@ public:
     TrayHost(QWidget* content, Options options, QObject* parent = nullptr);
     ~TrayHost() override;
 
-    // Shows the item now, or once a tray appears.
+    // Offers the item and starts the wait for a tray.
     void start();
-    // The item's image; its device pixel ratio says how many pixels make one point.
-    void setIcon(const QImage& image);
+    // Redraws the picture at every size, the tooltip, the label and the window's title.
+    void setCounts(const ui::TrayCounts& counts);
+    void setNeedsAttention(bool needsAttention);
+    bool needsAttention() const;
     void setContent(QWidget* content);
 
     void showPanel();
     void hidePanel();
     void togglePanel();
     bool isPanelVisible() const;
+    // A tray draws the item.
     bool isTrayVisible() const;
+    // The panel is an ordinary window (no tray when the wait ended).
+    bool isWindowMode() const;
     QWidget* panel() const;
+    StatusNotifierItem& item() const { return *item_; }
 
 Q_SIGNALS:
     void panelShown();
+    // No tray when the wait ended: the panel has opened as a window.
     void trayUnavailable();
-    void trayAppearedLate();
 
 private:
-    void tryShowIcon();
-    void checkWatcher();
-    void onActivated(QSystemTrayIcon::ActivationReason reason);
-    void placePanel();
+    void waitForTray();
+    void useXEmbedTray();
+    void updateXEmbedTray();
+    void onItemShown(bool shown);
+    void activate(const QRect& anchor);
+    void showPanelAt(const QRect& anchor);
+    void placePopup(const QRect& anchor);
+    void onWindowClosed();
 
     Options options_;
+    ui::TrayIconPainter painter_;
+    ui::TrayCounts counts_;
+    std::vector<QImage> images_;
     std::unique_ptr<PanelWindow> panel_;
-    QSystemTrayIcon* icon_;
-    QTimer* retry_;
+    StatusNotifierItem* item_;
+    QSystemTrayIcon* xembed_ = nullptr;  // made only once no watcher was found, on X11
+    QTimer* wait_;
     QElapsedTimer waiting_;
     QElapsedTimer sinceDismissed_;
-    bool watcherAsked_ = false;       // a check of the StatusNotifier watcher is on its way
-    bool watcherWasMissing_ = false;  // a check found no watcher with a host
+    bool windowPlaced_ = false;
 };
 
 }  // namespace trayline
