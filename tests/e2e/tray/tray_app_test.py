@@ -1,39 +1,25 @@
 #!/usr/bin/python3
-"""The real tray application on a private desktop: its tray item follows the queue, a click opens
-the panel that a screen reader can read, a second start opens the running one's panel, Quit ends it
-at once, and a tray that appears late still gets the item.
+"""The real tray application on a private desktop with a stand-in tray: its item follows the queue
+and says the counts in words, a click opens the panel that a screen reader can read, a second start
+opens the running one's panel, Quit ends it at once, a tray that appears late gets the item from the
+same process, a posted new-request notification asks for attention until the panel opens (a click
+on the notification opens it), and with no tray at all the panel is a window.
 
-Run inside `dbus-run-session -- xvfb-run -a`, with TRAYLINE_BINARY and TRAYLINE_DEMO_INSTANCE set.
-Each test gets a seeded, signed-in profile against its own demo instance, a stand-in tray
-(sni_watcher.py) and, once per session bus, the accessibility bus."""
+Run inside `dbus-run-session -- xvfb-run -a`, with TRAYLINE_BINARY and TRAYLINE_DEMO_INSTANCE set."""
 
-import glob
-import json
 import os
 import select
-import shutil
 import subprocess
-import tempfile
-import threading
+import sys
 import time
 import unittest
-import urllib.request
 
 import dbus
 import pyatspi
+from Xlib import X, display, protocol
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-ITEM = "org.kde.StatusNotifierItem"
-REFERENCE_DATE = 978307200  # 2001-01-01T00:00:00Z, the epoch of stored token expiries
-
-
-def wait_for(predicate, what, timeout=20.0):
-    deadline = time.monotonic() + timeout
-    while not (value := predicate()):
-        if time.monotonic() > deadline:
-            raise AssertionError(f"timed out waiting for {what}")
-        time.sleep(0.05)
-    return value
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from trayenv import HERE, ITEM, PROPS, TrayEnv, wait_for  # noqa: E402
 
 
 def accessible_panel():
@@ -56,93 +42,55 @@ def descendants(node, depth=0):
 
 class OnPrivateDesktop:
     latency_ms = 2500  # the first refresh ends well after the item appears
-    tray_after_app = False  # the tray (its watcher) starts only once the app runs
+    tray = True  # a stand-in tray runs from the start
 
     def setUp(self):
-        self.root = tempfile.mkdtemp(prefix="trayline-tray-")
-        self.addCleanup(shutil.rmtree, self.root, ignore_errors=True)
-        self.env = dict(os.environ, XDG_CONFIG_HOME=f"{self.root}/config", XDG_DATA_HOME=f"{self.root}/data",
-                        XDG_RUNTIME_DIR=f"{self.root}/run", QT_QPA_PLATFORM="xcb",
-                        QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", GSETTINGS_BACKEND="memory")
-        os.makedirs(self.env["XDG_RUNTIME_DIR"], mode=0o700)
-        instance = self.spawn([os.environ["TRAYLINE_DEMO_INSTANCE"], "--port", "0", "--control"])
-        self.url = instance.stdout.readline().strip().removeprefix("Listening on ")
-        banner = dict(instance.stdout.readline().strip().split(":", 1) for _ in range(5))
-        # Keep reading what it prints (the live simulation's changes) so its pipe never fills.
-        threading.Thread(target=instance.stdout.read, daemon=True).start()
-        self.seed_signed_in_profile(banner)
-        self.control("latency", ms=self.latency_ms)
+        self.env = TrayEnv()
+        self.addCleanup(self.env.close)
+        self.env.start_instance()
+        self.env.seed_signed_in_profile()
+        self.env.control("latency", ms=self.latency_ms)
         bus = dbus.SessionBus()
         if not bus.name_has_owner("org.a11y.Bus"):
             # Once per session: the AT-SPI client library keeps its first connection for the life of
             # the process, so the launcher outlives every test and ends with the session.
             OnPrivateDesktop.launcher = subprocess.Popen(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"],
                                                          env=dict(os.environ, GSETTINGS_BACKEND="memory"))
-            wait_for(lambda: bus.name_has_owner("org.a11y.Bus"), "the accessibility bus")
-        if not self.tray_after_app:
-            self.start_watcher()
-        self.app_log = open(f"{self.root}/app.log", "w+")
-        self.addCleanup(self.app_log.close)
-        self.app = self.spawn([os.environ["TRAYLINE_BINARY"]], stdout=self.app_log, stderr=subprocess.STDOUT)
-        if self.tray_after_app:
-            wait_for(lambda: glob.glob(f"{self.root}/run/trayline-*/instance.sock"), "the app to start")
-            time.sleep(1)  # the app has looked for a tray and found none
-            self.start_watcher()
-        # The first item registered with the watcher.
-        assert select.select([self.watcher.stdout], [], [], 30)[0], f"no item registered; app: {self.output()}"
-        said = self.watcher.stdout.readline().split()
-        assert said[:1] == ["registered"], f"watcher said {said}; app: {self.output()}"
-        self.item = bus.get_object(said[1], said[2])
+            wait_for(lambda: bus.name_has_owner("org.a11y.Bus"), what="the accessibility bus")
+        self.prepare()
+        if self.tray:
+            self.env.start_watcher()
+        self.app = self.env.start_app()
+        if self.tray:
+            self.item = TrayEnv.item(*self.env.wait_for_item())
 
-    def spawn(self, argv, **kw):
-        process = subprocess.Popen(argv, env=self.env, text=True, **{"stdout": subprocess.PIPE, **kw})
-        self.addCleanup(lambda: process.poll() is not None or (process.kill(), process.wait()))
-        return process
-
-    def control(self, action, **fields):
-        request = urllib.request.Request(self.url + "/__control", data=json.dumps({"action": action, **fields}).encode(),
-                                         headers={"Content-Type": "application/json"})
-        with urllib.request.urlopen(request, timeout=10) as reply:
-            return json.loads(reply.read() or b"{}")
-
-    def seed_signed_in_profile(self, banner):
-        """Settings, the client secret and a fresh token set, as a signed-in profile holds them."""
-        os.makedirs(f"{self.root}/config/com.brindle.trayline")
-        with open(f"{self.root}/config/com.brindle.trayline/preferences.json", "w") as f:
-            json.dump({"instanceURL": self.url, "clientID": banner["OAuth client ID"].strip(), "autoUpdate": False,
-                       "groupSysID": banner["Assignment group"].split("sys_id ")[1].rstrip(")")}, f)
-        tokens = self.control("issue_tokens")
-        token_set = {"accessToken": tokens["access_token"], "refreshToken": tokens["refresh_token"],
-                     "expiresAt": time.time() - REFERENCE_DATE + tokens["expires_in"]}
-        os.makedirs(f"{self.root}/data/com.brindle.Trayline", mode=0o700)
-        path = f"{self.root}/data/com.brindle.Trayline/keychain.json"
-        with open(os.open(path, os.O_WRONLY | os.O_CREAT, 0o600), "w") as f:
-            json.dump({"clientSecret": banner["OAuth client secret"].strip(), "tokens": json.dumps(token_set)}, f)
-
-    def start_watcher(self):
-        self.watcher = self.spawn(["/usr/bin/python3", os.path.join(HERE, "sni_watcher.py")])
-        assert self.watcher.stdout.readline().strip() == "watching"
+    def prepare(self):
+        pass
 
     def output(self):
-        self.app_log.seek(0)
-        return self.app_log.read()
+        return self.env.app_output()
 
-    def icon(self):
-        return [(int(w), int(h), bytes(data)) for w, h, data in self.item.Get(ITEM, "IconPixmap", dbus_interface=dbus.PROPERTIES_IFACE)]
+    def prop(self, name):
+        return self.item.Get(ITEM, name, dbus_interface=PROPS)
 
     def click(self):
         self.item.Activate(dbus.Int32(10), dbus.Int32(10), dbus_interface=ITEM)
 
     def open_panel(self):
         self.click()
-        return wait_for(accessible_panel, "the panel to open on a click")
+        return wait_for(accessible_panel, what="the panel to open on a click")
 
 
 class TrayApplication(OnPrivateDesktop, unittest.TestCase):
     def test_item_panel_and_second_start(self):
-        before = wait_for(self.icon, "a first icon")
-        wait_for(lambda: self.icon() != before, "the icon to change after the first refresh", timeout=30)
+        before = wait_for(lambda: TrayEnv.icon_pixmap(self.item), what="a first icon")
+        self.assertEqual(sorted(w for w, h, _ in before), [16, 22, 24, 32, 48, 64])
+        wait_for(lambda: TrayEnv.icon_pixmap(self.item) != before, timeout=30,
+                 what="the icon to change after the first refresh")
         self.assertIsNone(self.app.poll(), self.output())
+        tip = str(self.prop("ToolTip")[3])
+        self.assertRegex(tip, r"^\d+ open tasks? assigned to you, \d+ unassigned tasks? in your group$")
+        self.assertEqual(str(self.prop("XAyatanaLabel")), " \u00b7 ".join(w.split()[0] for w in tip.split(", ")))
 
         self.assertIsNone(accessible_panel(), "panel open before any click")
         texts = [node.name for node in descendants(self.open_panel()) if node.name]
@@ -150,13 +98,13 @@ class TrayApplication(OnPrivateDesktop, unittest.TestCase):
         # the tab chips with the counts of the first refresh, and the footer.
         for expected in ("ServiceNow", "Refresh now", "Settings", "Open list", "Quit"):
             self.assertIn(expected, texts)
-        self.assertTrue(any(t.startswith("Mine (") and t != "Mine (0)" for t in texts), texts)
+        self.assertIn(f"Mine ({tip.split()[0]})", texts)
         self.click()
-        wait_for(lambda: accessible_panel() is None, "a second click to close the panel")
+        wait_for(lambda: accessible_panel() is None, what="a second click to close the panel")
 
-        second = subprocess.run([os.environ["TRAYLINE_BINARY"]], env=self.env, timeout=30, capture_output=True, text=True)
+        second = self.env.second_start()
         self.assertEqual(second.returncode, 0, second.stderr)
-        wait_for(accessible_panel, "the second start to open the panel")
+        wait_for(accessible_panel, what="the second start to open the panel")
         self.assertIsNone(self.app.poll(), "the first instance ended: " + self.output())
 
 
@@ -171,12 +119,90 @@ class QuitDuringRefresh(OnPrivateDesktop, unittest.TestCase):
 
 
 class TrayAppearingLater(OnPrivateDesktop, unittest.TestCase):
-    tray_after_app = True
+    tray = False
 
-    def test_item_appears_once_the_tray_does(self):
-        # setUp has waited for the item; the same process (restarted in place) shows it.
+    def test_item_appears_in_the_same_process(self):
+        self.env.wait_until_listening()
+        bus = dbus.SessionBus()
+        name = f"{ITEM}-{self.app.pid}-1"
+        owner = wait_for(lambda: bus.name_has_owner(name) and bus.get_name_owner(name), what="the item's name")
+        time.sleep(1)  # the app has looked for a tray and found none
+        self.env.start_watcher()
+        self.item = TrayEnv.item(*self.env.wait_for_item())
+        # Registered by the connection that was there before the tray: no restart, no exec.
+        self.assertEqual(bus.get_name_owner(name), owner)
         self.assertIsNone(self.app.poll(), self.output())
         self.open_panel()
+
+
+class AttentionAndNotificationClicks(OnPrivateDesktop, unittest.TestCase):
+    latency_ms = 1500  # the first icon is read before the first refresh ends
+
+    def prepare(self):
+        self.env.install_desktop_file()
+        self.notifications = self.env.spawn(["/usr/bin/python3", os.path.join(HERE, "notification_service.py")],
+                                            stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        assert self.notifications.stdout.readline().strip() == "serving"
+
+    def test_a_new_request_asks_for_attention_until_the_panel_opens_from_its_notification(self):
+        first = wait_for(lambda: TrayEnv.icon_pixmap(self.item), what="a first icon")
+        wait_for(lambda: TrayEnv.icon_pixmap(self.item) != first, timeout=30, what="the first refresh")
+        self.env.control("latency", ms=0)
+        self.assertEqual(str(self.prop("Status")), "Active")
+        # Polling waits 5 minutes: the next refresh is asked for with the panel's button, pressed
+        # while the panel is closed again.
+        refresh = next(n for n in descendants(self.open_panel()) if n.name == "Refresh now")
+        self.click()
+        wait_for(lambda: accessible_panel() is None, what="the panel to close")
+        self.env.control("insert_task", fields={"short_description": "Arrived just now"})
+        refresh.queryAction().doAction(0)
+        assert select.select([self.notifications.stdout], [], [], 30)[0], self.output()
+        said = self.notifications.stdout.readline().split(maxsplit=2)
+        self.assertEqual(said[2].split(":")[0], "New request", said)
+        wait_for(lambda: str(self.prop("Status")) == "NeedsAttention", what="NeedsAttention")
+
+        self.notifications.stdin.write(f"click {said[1]}\n")
+        self.notifications.stdin.flush()
+        wait_for(accessible_panel, what="a click on the notification to open the panel")
+        wait_for(lambda: str(self.prop("Status")) == "Active", what="Active once the panel opened")
+
+
+def trayline_windows(x):
+    """(window, title) of every top-level window titled as the app's window mode titles it."""
+    found = []
+    for window in x.screen().root.query_tree().children:
+        title = window.get_full_text_property(x.intern_atom("_NET_WM_NAME")) or ""
+        if title.startswith("Trayline \u2014 "):
+            found.append((window, title))
+    return found
+
+
+class NoTrayAtAll(OnPrivateDesktop, unittest.TestCase):
+    tray = False
+    latency_ms = 0
+
+    def test_the_panel_is_a_window_with_the_counts_that_closes_and_comes_back(self):
+        x = display.Display()
+        # After the 30 s wait: a window, titled with the counts once the first refresh is in.
+        window, title = wait_for(lambda: [w for w in trayline_windows(x)
+                                          if "0 mine, 0 unassigned" not in w[1]][:1], timeout=60,
+                                 what="the window")[0]
+        self.assertRegex(title, r"^Trayline \u2014 [1-9]\d* mine, \d+ unassigned$")
+        self.assertIn("no system tray found", self.output())
+        mapped = lambda: window.get_attributes().map_state == X.IsViewable
+        self.assertTrue(mapped())
+        # Closed as a window manager closes it.
+        protocols = x.intern_atom("WM_PROTOCOLS")
+        close = protocol.event.ClientMessage(window=window, client_type=protocols,
+                                             data=(32, [x.intern_atom("WM_DELETE_WINDOW"), X.CurrentTime, 0, 0, 0]))
+        window.send_event(close)
+        x.flush()
+        wait_for(lambda: not mapped(), what="the window to close")
+        time.sleep(0.5)
+        self.assertIsNone(self.app.poll(), "closing the window ended the app: " + self.output())
+        second = self.env.second_start()
+        self.assertEqual(second.returncode, 0, second.stderr)
+        wait_for(mapped, what="a second start to show the window again")
 
 
 if __name__ == "__main__":
