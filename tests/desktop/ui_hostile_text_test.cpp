@@ -1,8 +1,8 @@
 // Text the instance or a release feed hands over can be anything. One table of hostile strings goes
 // into every label that shows such text (the banner's teaser, task titles and descriptions, the
-// sheets' summaries, member names as chips, callers and assignees), in light and dark: the panel
-// keeps the width it was given and every button stays inside it. Screenshots of each land in
-// build/screenshots/hostile-*.png for a person to look at.
+// sheets' summaries, member names as chips, callers and assignees, the instance's error text), in
+// light and dark: the panel keeps the width it was given and every button stays inside it.
+// Screenshots of each land in build/screenshots/hostile-*.png for a person to look at.
 
 #include <filesystem>
 
@@ -173,6 +173,12 @@ TEST_P(HostileText, NeverWidensThePanelOrPushesAButtonOut) {
     content->lists()->setTab("all");  // titles, descriptions, callers and assignees; the teaser above
     ASSERT_NE(hostileRow(), nullptr);
     expectFits(800, "all");
+    // The instance's own error text, in the red line above the list.
+    demo.instance().failNext(4, 500, json{{"error", {{"message", text()}}}}.dump());
+    ASSERT_TRUE(test::await(model->refresh()));
+    ASSERT_TRUE(model->errorMessage().contains(QString::fromStdString(text()).left(6)));
+    expectFits(800, "error");
+    ASSERT_TRUE(test::await(model->refresh()));
 
     ChipButton* memberChip = nullptr;
     for (auto* chip : content->findChildren<ChipButton*>())

@@ -116,8 +116,15 @@ QSize TintedLabel::sizeHint() const {
 }
 
 QSize TintedLabel::minimumSizeHint() const {
-    if (!fitted_)
-        return QLabel::minimumSizeHint();
+    if (!fitted_) {
+        // A wrapping label asks for its longest word. An unbroken one (a URL in an error) must not
+        // widen the panel: it is cut at the edge instead, and stays whole for copying and screen
+        // readers.
+        QSize least = QLabel::minimumSizeHint();
+        if (wordWrap())
+            least.setWidth(std::min(least.width(), fontMetrics().averageCharWidth() * 20));
+        return least;
+    }
     const QMargins m = contentsMargins();
     return {fontMetrics().averageCharWidth() * 3 + m.left() + m.right(),
             (text().isEmpty() ? 0 : fontMetrics().lineSpacing()) + m.top() + m.bottom()};
