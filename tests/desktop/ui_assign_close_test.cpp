@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -181,6 +182,49 @@ TEST_F(AssignTest, SelectionSurvivesSearchesAndFailuresUntilANewAttempt) {
     EXPECT_FALSE(view->errorLabel()->isVisible());  // a new attempt does
     ASSERT_TRUE(done.wait(15000));
     EXPECT_EQ(demo.instance().record("sc_task", task.sysID.value)["assigned_to"], view->selected()->sysID);
+}
+
+// A screen reader picks a person by the row's action (or by selecting the row) and hears which one is
+// picked as the row's selected state; arrow keys move without picking.
+TEST_F(AssignTest, AScreenReaderPicksAPersonAndHearsWhoIsSelected) {
+    const auto view = open(groupTask(false));
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(view->resultList());
+    ASSERT_TRUE(list && list->tableInterface());
+    const auto cell = [&](int row) { return list->tableInterface()->cellAt(row, 0); };
+    const auto selectedRows = [&] {
+        Names names;
+        for (int row = 0; row < view->resultList()->count(); ++row)
+            if (cell(row)->state().selected)
+                names.push_back(cell(row)->text(QAccessible::Name).toStdString());
+        return names;
+    };
+    EXPECT_TRUE(cell(3)->state().selectable);
+    EXPECT_TRUE(selectedRows().empty());
+    ASSERT_TRUE(cell(3)->actionInterface());
+    const QStringList actions = cell(3)->actionInterface()->actionNames();
+    ASSERT_FALSE(actions.isEmpty());
+    cell(3)->actionInterface()->doAction(actions.front());
+    ASSERT_TRUE(view->selected().has_value());
+    EXPECT_EQ(view->selected()->name, "Priya Natarajan");
+    EXPECT_TRUE(view->confirmButton()->isEnabled());
+    EXPECT_EQ(selectedRows(), (Names{"Priya Natarajan, priya.natarajan@example.com"}));
+    cell(3)->actionInterface()->doAction(actions.front());  // again: still picked, nothing unpicks
+    EXPECT_EQ(view->selected()->name, "Priya Natarajan");
+    EXPECT_EQ(selectedRows().size(), 1u);
+
+    view->resultList()->setFocus();
+    view->resultList()->selectionModel()->setCurrentIndex(view->resultList()->model()->index(0, 0),
+                                                          QItemSelectionModel::NoUpdate);
+    QTest::keyClick(view->resultList(), Qt::Key_Down);
+    QTest::keyClick(view->resultList(), Qt::Key_Down);
+    EXPECT_EQ(view->selected()->name, "Priya Natarajan");  // moving is not picking
+    QTest::keyClick(view->resultList(), Qt::Key_Space);
+    EXPECT_EQ(view->selected()->name, "Jordan Lee");
+    EXPECT_EQ(selectedRows(), (Names{"Jordan Lee, jordan.lee@example.com"}));
+
+    typeAndSettle(*view, "Jordan");  // the picked person is not listed: no row is selected
+    EXPECT_TRUE(selectedRows().empty());
+    EXPECT_TRUE(view->confirmButton()->isEnabled());
 }
 
 class CloseTest : public test::SheetTest, public ::testing::Test {

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -113,7 +114,43 @@ TEST_F(Panel, SelectedMemberChipStaysWhenItsTasksLeaveTheQueue) {
     EXPECT_TRUE(showsText(QStringLiteral("No tasks \U0001F389")));
     // Members without tasks come and go with the toggle.
     QTest::mouseClick(button("Show members without tasks"), Qt::LeftButton);
-    EXPECT_NE(button("Hide empty tabs"), nullptr);
+    EXPECT_EQ(button("Show members without tasks")->toolTip(), "Hide empty tabs");
+}
+
+// What a screen reader hears: the chip of the shown tab is a selected, checked page tab, every other
+// chip is not; the toggle is a check box, checked while members without tasks are shown. Pressing
+// through accessibility acts as a click.
+TEST_F(Panel, ChipsTellAScreenReaderWhichTabIsShown) {
+    const auto state = [](QWidget* w) { return QAccessible::queryAccessibleInterface(w)->state(); };
+    const auto shownTabs = [&] {
+        QStringList names;
+        for (auto* c : panel->findChildren<ChipButton*>()) {
+            if (c->isHidden() || c->kind() == ChipButton::Kind::toggle)
+                continue;
+            EXPECT_EQ(QAccessible::queryAccessibleInterface(c)->role(), QAccessible::PageTab);
+            EXPECT_EQ(state(c).checked, state(c).selected);
+            if (state(c).checked)
+                names << c->accessibleName().section(' ', 0, 0);
+        }
+        return names;
+    };
+    EXPECT_EQ(shownTabs(), QStringList{"Mine"});
+    QAccessibleInterface* all = QAccessible::queryAccessibleInterface(chip("All ("));
+    all->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(panel->lists()->tab(), "all");
+    EXPECT_EQ(shownTabs(), QStringList{"All"});
+    const auto busiest = visibleMembers(model->members(), model->groupTasks(), "all").front();
+    QTest::mouseClick(chip(QString::fromStdString(busiest.name).split(' ').front() + " ("), Qt::LeftButton);
+    EXPECT_EQ(shownTabs(), QStringList{QString::fromStdString(busiest.name).split(' ').front()});
+
+    QAbstractButton* toggle = button("Show members without tasks");
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(toggle)->role(), QAccessible::CheckBox);
+    EXPECT_TRUE(state(toggle).checkable);
+    EXPECT_FALSE(state(toggle).checked);
+    QAccessible::queryAccessibleInterface(toggle)->actionInterface()->doAction(
+        QAccessibleActionInterface::toggleAction());
+    EXPECT_TRUE(panel->lists()->showsAllMembers());
+    EXPECT_TRUE(state(button("Show members without tasks")).checked);
 }
 
 TEST_F(Panel, SheetsComeAndGoAndOpenListUsesTheTab) {
@@ -154,6 +191,9 @@ TEST_F(Panel, SignedOutShowsThePromptAndASignInFailureUnderIt) {
     model->auth()->signOut();
     EXPECT_EQ(panel->middleArea(), MiddleArea::signIn);
     EXPECT_FALSE(button("Refresh now")->isEnabled());
+    auto* key = panel->findChild<QLabel*>("signInIcon");
+    ASSERT_TRUE(key && !key->pixmap().isNull());
+    EXPECT_EQ(key->pixmap().deviceIndependentSize(), QSizeF(36, 36));
     Config::setClientID("");  // the sign-in fails at once with its own text
     QTest::mouseClick(button("Sign in"), Qt::LeftButton);
     ASSERT_TRUE(test::spinUntil(

@@ -8,7 +8,9 @@
 #include "desktop/ui/changelog_view.h"
 #include "desktop/ui/flow_layout.h"
 #include "desktop/ui/panel_logic.h"
+#include "desktop/ui/style.h"
 #include "desktop/ui/task_row_texts.h"
+#include "desktop/ui/text_fit.h"
 #include "support/temp_env.h"
 #include "ui_test_support.h"
 
@@ -63,6 +65,51 @@ TEST(MemberChips, VisibleHiddenOrderAndLabels) {
     for (const auto& [name, count, label] : std::vector<std::tuple<std::string, int, QString>>{
              {"Jordan Lee", 2, "Jordan (2)"}, {"  Sam  ", 0, "Sam (0)"}, {"", 0, " (0)"}, {"   ", 1, "    (1)"}})
         EXPECT_EQ(memberChipLabel(name, count), label) << '"' << name << '"';  // no word: the whole name
+}
+
+// A task the instance returns twice is one row (rows are keyed by sys_id), so it counts once.
+TEST(ChipCounts, CountTheRowsTheListShows) {
+    const auto task = [](std::string id, std::string user) {
+        SNTask t = assignedTo(std::move(user));
+        t.sysID.value = std::move(id);
+        return t;
+    };
+    for (const auto& [why, group, rows, ofA, unassigned] : std::vector<std::tuple<const char*, TaskList, int, int, int>>{
+             {"distinct", {task("1", "a"), task("2", "a"), task("3", "")}, 3, 2, 1},
+             {"twice", {task("1", "a"), task("2", ""), task("1", "a"), task("2", "")}, 2, 1, 1},
+             {"moved between pages", {task("1", "a"), task("1", "b")}, 1, 1, 0},
+             {"empty", {}, 0, 0, 0}}) {
+        SCOPED_TRACE(why);
+        EXPECT_EQ(rowCount(group), rows);
+        EXPECT_EQ(memberTaskCount(group, "a"), ofA);
+        EXPECT_EQ(rowCount(unassignedTasks(group)), unassigned);
+    }
+}
+
+// Fitted text never takes more lines than allowed nor more width than given; a word too long for a
+// line breaks anywhere, and what is left over ends in "…".
+TEST(FittedText, LinesWidthAndEllipsis) {
+    const QFont font = ui::font(TextStyle::Caption);
+    const QFontMetrics metrics(font);
+    const QString ellipsis(QChar(0x2026));
+    for (const auto& [text, maxLines, lines, shortened] : std::vector<std::tuple<QString, int, int, bool>>{
+             {"Printer jammed", 2, 1, false},
+             {QString(300, 'W'), 2, 2, true},
+             {QString(300, 'W'), 1, 1, true},
+             {"one\ntwo\nthree", 2, 2, false},  // the last line takes the rest when it fits
+             {"one\ntwo\nthree", 3, 3, false},
+             {QString("line\n").repeated(40), 2, 2, true},
+             {"", 2, 0, false}}) {
+        SCOPED_TRACE(text.left(20).toStdString());
+        const auto fitted = fitText(text, font, 200, maxLines);
+        EXPECT_EQ(fitted.size(), lines);
+        for (const QString& line : fitted) {
+            EXPECT_LE(metrics.horizontalAdvance(line), 200) << line.toStdString();
+            EXPECT_FALSE(line.contains('\n'));
+        }
+        EXPECT_EQ(!fitted.isEmpty() && fitted.back().endsWith(ellipsis), shortened);
+    }
+    EXPECT_EQ(fitText("one\ntwo\nthree", font, 200, 2), (QStringList{"one", "two three"}));
 }
 
 TEST(MonthLabels, CalendarMonthsInTheFormattersZone) {

@@ -133,6 +133,24 @@ TEST_F(TaskRowTest, ActionsEmitIntentsWithTheRowsCurrentTask) {
     }
 }
 
+// An entry a screen reader triggers closes the menu as a click does: an open menu keeps the pointer
+// grab and would swallow the user's next click.
+TEST_F(TaskRowTest, ReassignMenuClosesAfterAnEntryIsTriggeredThroughAccessibility) {
+    auto row = makeRow(test::sampleTask());
+    QSignalSpy someone(row.get(), &TaskRow::assignRequested);
+    auto* menu = row->findChild<QMenu*>("reassignMenu");
+    for (int entry : {1, 0}) {
+        QTest::mouseClick(button(*row, "Reassign"), Qt::LeftButton);
+        ASSERT_TRUE(menu->isVisible());
+        QAccessibleInterface* item = QAccessible::queryAccessibleInterface(menu)->child(entry);
+        ASSERT_TRUE(item && item->actionInterface());
+        item->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        EXPECT_FALSE(menu->isVisible()) << entry;
+        EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+    }
+    EXPECT_EQ(someone.count(), 1);
+}
+
 TEST_F(TaskRowTest, ConfirmationShowsOnTheLastButtonPressedForItsFullTime) {
     auto row = makeRow(test::sampleTask());
     QTest::mouseClick(button(*row, "Copy the whole ticket as text"), Qt::LeftButton);

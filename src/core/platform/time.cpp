@@ -2,12 +2,12 @@
 
 #include <unicode/udat.h>
 #include <unicode/udatpg.h>
-#include <unicode/uloc.h>
 #include <unicode/ustring.h>
 
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <map>
 #include <memory>
@@ -112,6 +112,67 @@ std::string format(const std::string& locale, const std::string& zone, UDateForm
     return toUtf8(buffer.data(), n);
 }
 
+// ASCII only: the C library's classes follow the process locale, which Qt sets from the environment.
+bool isAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool isAsciiDigit(char c) { return c >= '0' && c <= '9'; }
+
+bool allOf(std::string_view s, bool (*pred)(char)) { return std::all_of(s.begin(), s.end(), pred); }
+
+std::string cased(std::string_view s, bool upper) {
+    std::string out(s);
+    for (char& c : out)
+        if (isAsciiLetter(c))
+            c = static_cast<char>(upper ? (c & ~0x20) : (c | 0x20));
+    return out;
+}
+
+}  // namespace
+
+std::string icuLocaleFromPosix(std::string_view name) {
+    static constexpr const char* kPosix = "en_US_POSIX";
+    // language[_territory][.codeset][@modifier]
+    std::string_view modifier;
+    if (const auto at = name.find('@'); at != std::string_view::npos) {
+        modifier = name.substr(at + 1);
+        name = name.substr(0, at);
+    }
+    if (const auto dot = name.find('.'); dot != std::string_view::npos)
+        name = name.substr(0, dot);
+    std::string_view language = name, territory;
+    if (const auto underscore = name.find('_'); underscore != std::string_view::npos) {
+        language = name.substr(0, underscore);
+        territory = name.substr(underscore + 1);
+    }
+    // Anything else ("C", "POSIX", a path someone put there) is not a language; like setlocale,
+    // fall back to the portable locale.
+    if (language.size() < 2 || language.size() > 3 || !allOf(language, isAsciiLetter))
+        return kPosix;
+    if (!territory.empty() && !((territory.size() == 2 && allOf(territory, isAsciiLetter)) ||
+                                (territory.size() == 3 && allOf(territory, isAsciiDigit))))
+        return kPosix;
+    // glibc spells a script or a variant as a modifier; other modifiers (euro, …) do not change dates.
+    static constexpr std::pair<std::string_view, std::string_view> kScripts[] = {
+        {"latin", "_Latn"}, {"cyrillic", "_Cyrl"}, {"devanagari", "_Deva"}};
+    std::string out = cased(language, false);
+    for (const auto& [posix, script] : kScripts)
+        if (modifier == posix)
+            out += script;
+    if (!territory.empty())
+        out += "_" + cased(territory, true);
+    if (modifier == "valencia")
+        out += territory.empty() ? "__VALENCIA" : "_VALENCIA";
+    return out;
+}
+
+std::string timeLocaleFromEnvironment(std::string_view lcAll, std::string_view lcTime, std::string_view lang) {
+    for (const std::string_view value : {lcAll, lcTime, lang})
+        if (!value.empty())
+            return icuLocaleFromPosix(value);
+    return icuLocaleFromPosix("C");
+}
+
+namespace {
+
 std::mutex& currentMutex() {
     static std::mutex m;
     return m;
@@ -179,7 +240,13 @@ Instant fromSecondsSinceReferenceDate(double seconds) {
         std::chrono::duration<double>(unixSeconds))};
 }
 
-DateFormatter::DateFormatter() : locale_(uloc_getDefault()) {}
+DateFormatter::DateFormatter() {
+    const auto env = [](const char* name) -> std::string_view {
+        const char* value = std::getenv(name);
+        return value ? value : "";
+    };
+    locale_ = timeLocaleFromEnvironment(env("LC_ALL"), env("LC_TIME"), env("LANG"));
+}
 
 DateFormatter::DateFormatter(std::string locale, std::string timeZone)
     : locale_(std::move(locale)), timeZone_(std::move(timeZone)) {}

@@ -20,8 +20,17 @@ std::string formatUtc(Instant t);
 double secondsSinceReferenceDate(Instant t);
 Instant fromSecondsSinceReferenceDate(double seconds);
 
+// The ICU locale for a POSIX locale name: "de_DE.UTF-8@euro" → "de_DE", "sr_RS@latin" →
+// "sr_Latn_RS". The codeset and modifiers other than a script are dropped (ICU carries its own
+// data, so nothing needs to be installed). "C", "POSIX", empty or malformed → "en_US_POSIX".
+std::string icuLocaleFromPosix(std::string_view posixName);
+// The locale for dates and times by POSIX precedence: the first non-empty of LC_ALL, LC_TIME and
+// LANG, so English messages with German formats give German dates.
+std::string timeLocaleFromEnvironment(std::string_view lcAll, std::string_view lcTime, std::string_view lang);
+
 // Formats dates for people in a locale and time zone. The default-constructed formatter uses the
-// user's locale (LC_TIME/LANG) and time zone (TZ or the system zone); tests pass fixed ones.
+// user's regional format (LC_ALL, LC_TIME, LANG) and time zone (TZ or the system zone); tests
+// pass fixed ones.
 class DateFormatter {
 public:
     DateFormatter();

@@ -13,6 +13,7 @@
 #include "desktop/models/app_model.h"
 #include "desktop/models/background.h"
 #include "desktop/models/task_actions.h"
+#include "desktop/ui/text_fit.h"
 
 namespace trayline {
 
@@ -49,7 +50,7 @@ public:
         painter->setPen(p.color(QPalette::Text));
         const QFontMetrics nameMetrics(option.font);
         painter->drawText(text.left(), text.top() + nameMetrics.ascent(),
-                          nameMetrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideRight, text.width()));
+                          nameMetrics.elidedText(ui::oneLine(index.data(Qt::DisplayRole).toString()), Qt::ElideRight, text.width()));
         const QString mail = index.data(EmailRole).toString();
         if (!mail.isEmpty()) {
             const QFont caption = ui::font(ui::TextStyle::Caption);
@@ -57,13 +58,28 @@ public:
             painter->setFont(caption);
             painter->setPen(ui::color(ui::NamedColor::Secondary, p));
             painter->drawText(text.left(), text.top() + nameMetrics.height() + mailMetrics.ascent(),
-                              mailMetrics.elidedText(mail, Qt::ElideRight, text.width()));
+                              mailMetrics.elidedText(ui::oneLine(mail), Qt::ElideRight, text.width()));
         }
         if (index.data(PickedRole).toBool()) {
             const QRect at(r.right() - mark, r.center().y() - mark / 2, mark, mark);
             ui::icon("checkmark", ui::color(ui::NamedColor::Blue, p)).paint(painter, at);
         }
         painter->restore();
+    }
+};
+
+// The people: the picked person is the list's one selected row, so a screen reader reports it as
+// selected and can pick a row by its action or by selecting it. Arrow keys only move the focus;
+// a click, Space or Return picks.
+class PeopleList : public QListWidget {
+public:
+    using QListWidget::QListWidget;
+
+protected:
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index, const QEvent* event) const override {
+        // A click picks (a ctrl-click too: nothing unpicks a person); keys and drags do not.
+        const bool click = index.isValid() && event && event->type() == QEvent::MouseButtonPress;
+        return click ? QItemSelectionModel::ClearAndSelect : QItemSelectionModel::NoUpdate;
     }
 };
 
@@ -75,8 +91,9 @@ AssignView::AssignView(const SNTask& task, AppModel* model, QWidget* parent, ui:
 
     auto* summary = new ui::TintedLabel(ui::NamedColor::Secondary, ui::TextStyle::Caption);
     const QString description = q(task.effectiveShortDescription());
-    summary->setText(QFontMetrics(summary->font()).elidedText(description, Qt::ElideRight, 760));
     summary->setTextFormat(Qt::PlainText);
+    summary->setText(description);
+    summary->setFitted(1);  // shortened to the width the sheet really has
     summary->setAccessibleName(description);
     summary->setToolTip(description);
     column->addWidget(summary);
@@ -89,9 +106,9 @@ AssignView::AssignView(const SNTask& task, AppModel* model, QWidget* parent, ui:
     column->addWidget(search_);
     connect(search_, &QLineEdit::textChanged, this, &AssignView::scheduleSearch);
 
-    list_ = new QListWidget;
+    list_ = new PeopleList;
     list_->setItemDelegate(new PersonDelegate(list_));
-    list_->setSelectionMode(QAbstractItemView::NoSelection);
+    list_->setSelectionMode(QAbstractItemView::SingleSelection);
     list_->setFrameShape(QFrame::NoFrame);
     list_->viewport()->setAutoFillBackground(false);
     list_->setAccessibleName(QStringLiteral("People"));
@@ -99,6 +116,16 @@ AssignView::AssignView(const SNTask& task, AppModel* model, QWidget* parent, ui:
     column->addWidget(list_, 1);
     connect(list_, &QListWidget::itemClicked, this, &AssignView::pick);
     connect(list_, &QListWidget::itemActivated, this, &AssignView::pick);
+    // Selected by a click, the row's accessible action or a screen reader's selection.
+    connect(list_, &QListWidget::itemSelectionChanged, this, [this] {
+        if (marking_)
+            return;
+        const auto picked = list_->selectedItems();
+        if (picked.isEmpty())
+            markSelected();  // nothing unpicks a person; the selection follows the pick again
+        else
+            pick(picked.front());
+    });
 
     if (!task.requestItem.value.empty()) {
         alsoRITM_ = new QCheckBox(QStringLiteral("Also assign ") + q(task.requestItem.display));
@@ -187,17 +214,18 @@ void AssignView::pick(QListWidgetItem* item) {
 }
 
 void AssignView::markSelected() {
+    marking_ = true;
     for (int i = 0; i < list_->count(); ++i) {
         QListWidgetItem* item = list_->item(i);
         const bool picked = selected_ && item->data(SysIDRole).toString() == q(selected_->sysID);
         item->setData(PickedRole, picked);
+        item->setSelected(picked);
         QString spoken = item->text();
         if (const QString mail = item->data(EmailRole).toString(); !mail.isEmpty())
             spoken += QStringLiteral(", ") + mail;
-        if (picked)
-            spoken += QStringLiteral(", selected");
         item->setData(Qt::AccessibleTextRole, spoken);
     }
+    marking_ = false;
 }
 
 void AssignView::performAssign() {

@@ -71,6 +71,7 @@ private:
     std::optional<SNUser> selected_;
     bool working_ = false;
     bool loadedOnce_ = false;
+    bool marking_ = false;  // the selection is being set to the picked person
     std::uint64_t searchSeq_ = 0;  // the pending search; bumped by every keystroke
 
     QLineEdit* search_;

@@ -1,13 +1,66 @@
 #include "desktop/ui/chip_button.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QPainter>
 #include <QPainterPath>
 
+#include <mutex>
+
 #include "desktop/ui/style.h"
+#include "desktop/ui/text_fit.h"
 
 namespace trayline::ui {
 
+namespace {
+
+// The longest label a chip shows in full, in average characters of its font.
+constexpr int kMaxLabelChars = 24;
+
+class ChipAccessible : public QAccessibleWidget {
+public:
+    explicit ChipAccessible(ChipButton* chip)
+        : QAccessibleWidget(chip, chip->kind() == ChipButton::Kind::toggle ? QAccessible::CheckBox
+                                                                              : QAccessible::PageTab) {}
+
+    QAccessible::State state() const override {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.checkable = true;
+        s.checked = chip()->isSelected();
+        if (chip()->kind() != ChipButton::Kind::toggle) {
+            s.selectable = true;
+            s.selected = chip()->isSelected();
+        }
+        return s;
+    }
+
+    QStringList actionNames() const override {
+        return QStringList{chip()->kind() == ChipButton::Kind::toggle ? toggleAction() : pressAction()} +
+               QAccessibleWidget::actionNames();
+    }
+
+    void doAction(const QString& action) override {
+        if (action == pressAction() || action == toggleAction())
+            chip()->click();
+        else
+            QAccessibleWidget::doAction(action);
+    }
+
+private:
+    ChipButton* chip() const { return static_cast<ChipButton*>(widget()); }
+};
+
+QAccessibleInterface* accessibleFor(const QString& key, QObject* object) {
+    if (key == QLatin1String(ChipButton::staticMetaObject.className()) && object->isWidgetType())
+        return new ChipAccessible(static_cast<ChipButton*>(object));
+    return nullptr;
+}
+
+}  // namespace
+
 ChipButton::ChipButton(Kind kind, QWidget* parent) : QAbstractButton(parent), kind_(kind) {
+    static std::once_flag registered;
+    std::call_once(registered, [] { QAccessible::installFactory(accessibleFor); });
     setFocusPolicy(Qt::StrongFocus);
     setCursor(Qt::PointingHandCursor);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
@@ -28,6 +81,11 @@ void ChipButton::setSelected(bool selected) {
     selected_ = selected;
     updateGeometry();  // a selected member chip is bold, so wider
     update();
+    QAccessible::State changed;
+    changed.checked = true;
+    changed.selected = kind_ != Kind::toggle;
+    QAccessibleStateChangeEvent event(this, changed);
+    QAccessible::updateAccessibility(&event);
 }
 
 QFont ChipButton::labelFont() const {
@@ -41,10 +99,14 @@ QFont ChipButton::labelFont() const {
 
 QMargins ChipButton::padding() const { return kind_ == Kind::tab ? QMargins(12, 5, 12, 5) : QMargins(8, 3, 8, 3); }
 
-QSize ChipButton::sizeHint() const {
+int ChipButton::labelWidth() const {
     const QFontMetrics metrics(labelFont());
+    return std::min(metrics.horizontalAdvance(oneLine(text())), metrics.averageCharWidth() * kMaxLabelChars) + 2;
+}
+
+QSize ChipButton::sizeHint() const {
     const auto p = padding();
-    return {metrics.horizontalAdvance(text()) + p.left() + p.right() + 2, metrics.height() + p.top() + p.bottom()};
+    return {labelWidth() + p.left() + p.right(), QFontMetrics(labelFont()).height() + p.top() + p.bottom()};
 }
 
 void ChipButton::paintEvent(QPaintEvent*) {
@@ -79,7 +141,9 @@ void ChipButton::paintEvent(QPaintEvent*) {
     }
     painter.setFont(labelFont());
     painter.setPen(textColour);
-    painter.drawText(QRectF(rect()).marginsRemoved(padding()), Qt::AlignCenter, text());
+    // Shortened in the middle, so a member's count stays in view after a long name.
+    const QRect label = rect().marginsRemoved(padding());
+    painter.drawText(label, Qt::AlignCenter, QFontMetrics(labelFont()).elidedText(oneLine(text()), Qt::ElideMiddle, label.width()));
 }
 
 }  // namespace trayline::ui

@@ -25,7 +25,7 @@ CloseView::CloseView(const SNTask& task, AppModel* model, QWidget* parent)
     summary->setTextFormat(Qt::PlainText);
     summary->setText(q(task.effectiveShortDescription()));
     summary->setAccessibleName(summary->text());
-    summary->setMaxLines(2);
+    summary->setFitted(2);
     column->addWidget(summary);
 
     const QString label = QStringLiteral("Resolution (Customer Visible) — required");

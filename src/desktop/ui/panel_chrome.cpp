@@ -132,12 +132,9 @@ void UpdateBanner::refresh() {
         detail = bannerTeaser(updater_->availableNotes());
     }
     detail_->setColour(colour);
-    if (lines > 1) {
-        detail_->setMaxLines(lines);
-    } else {  // one line, not wrapped: it never asks the banner for a height that depends on its width
-        detail_->setWordWrap(false);
-        detail_->setMaximumHeight(QWIDGETSIZE_MAX);
-    }
+    // Fitted, so a long first note (or a URL in an error) never widens the panel or pushes the
+    // buttons out; one line does not ask the banner for a height that depends on its width.
+    detail_->setFitted(lines);
     // Always laid out, so the banner keeps its height while the line comes and goes.
     detail_->setText(detail);
     detail_->setMinimumHeight(QFontMetrics(detail_->font()).lineSpacing());

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <string_view>
+#include <unordered_set>
 
 #include <QDateTime>
 #include <QTimeZone>
@@ -45,9 +47,19 @@ TaskList memberTasks(const TaskList& group, const std::string& userSysID) {
     return out;
 }
 
+int rowCount(const TaskList& tasks) {
+    std::unordered_set<std::string_view> rows;
+    for (const SNTask& t : tasks)
+        rows.insert(t.sysID.value);
+    return static_cast<int>(rows.size());
+}
+
 int memberTaskCount(const TaskList& group, const std::string& userSysID) {
-    return static_cast<int>(std::count_if(group.begin(), group.end(),
-                                          [&](const SNTask& t) { return t.assignedTo.value == userSysID; }));
+    std::unordered_set<std::string_view> rows;
+    for (const SNTask& t : group)
+        if (t.assignedTo.value == userSysID)
+            rows.insert(t.sysID.value);
+    return static_cast<int>(rows.size());
 }
 
 UserList visibleMembers(const UserList& members, const TaskList& group, const std::string& tab) {

@@ -1,15 +1,20 @@
 #include "desktop/ui/sheet_parts.h"
 
+#include <algorithm>
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QPainter>
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+#include "desktop/ui/text_fit.h"
 
 namespace trayline::ui {
 
@@ -92,6 +97,71 @@ void TintedLabel::setMaxLines(int lines) {
     setMaximumHeight(lines > 0 ? QFontMetrics(QLabel::font()).lineSpacing() * lines + 2 : QWIDGETSIZE_MAX);
 }
 
+void TintedLabel::setFitted(int lines) {
+    fitted_ = std::max(0, lines);
+    if (fitted_ > 0)
+        setWordWrap(false);
+    updateGeometry();
+    update();
+}
+
+QSize TintedLabel::sizeHint() const {
+    if (!fitted_)
+        return QLabel::sizeHint();
+    const QFontMetrics metrics(font());
+    const QMargins m = contentsMargins();
+    const int natural = metrics.horizontalAdvance(oneLine(text())) + 1;
+    const int width = std::min(natural, metrics.averageCharWidth() * 80) + m.left() + m.right();
+    return {width, heightForWidth(width)};
+}
+
+QSize TintedLabel::minimumSizeHint() const {
+    if (!fitted_) {
+        // A wrapping label asks for its longest word. An unbroken one (a URL in an error) must not
+        // widen the panel: it is cut at the edge instead, and stays whole for copying and screen
+        // readers.
+        QSize least = QLabel::minimumSizeHint();
+        if (wordWrap())
+            least.setWidth(std::min(least.width(), fontMetrics().averageCharWidth() * 20));
+        return least;
+    }
+    const QMargins m = contentsMargins();
+    return {fontMetrics().averageCharWidth() * 3 + m.left() + m.right(),
+            (text().isEmpty() ? 0 : fontMetrics().lineSpacing()) + m.top() + m.bottom()};
+}
+
+bool TintedLabel::hasHeightForWidth() const { return fitted_ > 1 || QLabel::hasHeightForWidth(); }
+
+int TintedLabel::heightForWidth(int width) const {
+    if (!fitted_)
+        return QLabel::heightForWidth(width);
+    const QMargins m = contentsMargins();
+    const auto lines = fitText(text(), font(), width - m.left() - m.right(), fitted_);
+    return static_cast<int>(lines.size()) * fontMetrics().lineSpacing() + m.top() + m.bottom();
+}
+
+QStringList TintedLabel::shownLines() const { return fitText(text(), font(), contentsRect().width(), fitted_); }
+
+void TintedLabel::paintEvent(QPaintEvent* event) {
+    if (!fitted_) {
+        QLabel::paintEvent(event);
+        return;
+    }
+    QPainter painter(this);
+    painter.setFont(font());
+    painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
+    const QRect area = contentsRect();
+    const QFontMetrics metrics(font());
+    const auto lines = shownLines();
+    const int height = static_cast<int>(lines.size()) * metrics.lineSpacing();
+    int y = alignment() & Qt::AlignVCenter ? area.top() + (area.height() - height) / 2 : area.top();
+    for (const QString& line : lines) {
+        painter.drawText(QRect(area.left(), y, area.width(), metrics.lineSpacing()),
+                         static_cast<int>(alignment() & Qt::AlignHorizontal_Mask) | Qt::AlignVCenter, line);
+        y += metrics.lineSpacing();
+    }
+}
+
 void TintedLabel::changeEvent(QEvent* event) {
     QLabel::changeEvent(event);
     if (event->type() == QEvent::PaletteChange && !applying_)
@@ -132,13 +202,13 @@ QHBoxLayout* sheetHeader(const QString& title, QAbstractButton** back) {
     button->setIcon(icon("chevron.left"));
     button->setAccessibleName(QStringLiteral("Back"));
     button->setToolTip(QStringLiteral("Back"));
-    auto* heading = new QLabel(title);
-    heading->setFont(ui::font(TextStyle::Headline, QFont::DemiBold));
+    auto* heading = new TintedLabel(NamedColor::Primary, TextStyle::Headline, nullptr, QFont::DemiBold);
     heading->setTextFormat(Qt::PlainText);
+    heading->setText(title);
+    heading->setFitted(1);
     heading->setAccessibleName(title);
     row->addWidget(button);
-    row->addWidget(heading);
-    row->addStretch(1);
+    row->addWidget(heading, 1);
     *back = button;
     return row;
 }

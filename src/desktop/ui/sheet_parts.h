@@ -62,15 +62,28 @@ public:
     void setColour(NamedColor colour);
     // Limits the height to `lines` lines of the font (0: no limit); the text wraps.
     void setMaxLines(int lines);
+    // Fits the text into at most `lines` lines of the width the label is given, breaking a word
+    // too long for a line anywhere and shortening what is left with "…", so no text widens the
+    // panel (0: as a plain label). Screen readers still get the whole text.
+    void setFitted(int lines);
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+    bool hasHeightForWidth() const override;
+    int heightForWidth(int width) const override;
+    // The lines shown now (fitted labels).
+    QStringList shownLines() const;
 
 protected:
     void changeEvent(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     void applyColour();
 
     NamedColor colour_;
     bool applying_ = false;
+    int fitted_ = 0;
 };
 
 // A red error line that wraps to at most `maxLines` lines; hidden while its text is empty.

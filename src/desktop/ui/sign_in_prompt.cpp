@@ -15,8 +15,8 @@ SignInPrompt::SignInPrompt(QWidget* parent) : QWidget(parent) {
     column->setSpacing(12);
     column->addStretch();
     auto* key = new QLabel(this);
-    const int size = QFontMetrics(ui::font(TextStyle::Title3)).height() * 2;
-    key->setPixmap(icon("person.badge.key", color(NamedColor::Secondary)).pixmap(size, size));
+    key->setObjectName(QStringLiteral("signInIcon"));
+    key->setPixmap(icon("person.badge.key", color(NamedColor::Secondary)).pixmap(QSize(kIconSize, kIconSize), devicePixelRatioF()));
     key->setAlignment(Qt::AlignCenter);
     column->addWidget(key);
     auto* text = new TintedLabel(NamedColor::Secondary, TextStyle::Callout, this);

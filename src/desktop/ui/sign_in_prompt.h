@@ -15,6 +15,9 @@ class SignInPrompt : public QWidget {
     Q_OBJECT
 
 public:
+    // The key icon's side in points (one point = one logical pixel, as for the panel's width).
+    static constexpr int kIconSize = 36;
+
     explicit SignInPrompt(QWidget* parent = nullptr);
     void setState(bool signingIn, const QString& error);
     QPushButton* button() const { return button_; }

@@ -92,7 +92,7 @@ void TaskListView::setTab(const std::string& tab) {
 void TaskListView::updateTabChips() {
     const auto now = rowServices_.now ? rowServices_.now() : Instant(std::chrono::system_clock::now());
     const auto dates = rowServices_.dates ? rowServices_.dates() : DateFormatter::current();
-    const auto count = [](const TaskList& l) { return QString::number(l.size()); };
+    const auto count = [](const TaskList& l) { return QString::number(rowCount(l)); };
     const QString labels[] = {
         QStringLiteral("Mine (") + count(model_->myTasks()) + QLatin1Char(')'),
         QStringLiteral("All (") + count(model_->groupTasks()) + QLatin1Char(')'),
@@ -134,7 +134,9 @@ void TaskListView::rebuildMemberChips() {
         auto* toggle = new ChipButton(ChipButton::Kind::toggle, members_);
         toggle->setLabel(showAllTabs_ ? QStringLiteral("\u2039") : QStringLiteral("\u2026"));
         toggle->setToolTip(showAllTabs_ ? QStringLiteral("Hide empty tabs") : QStringLiteral("Show members without tasks"));
-        toggle->setAccessibleName(toggle->toolTip());
+        // Read as one check box whose state says whether they are shown.
+        toggle->setAccessibleName(QStringLiteral("Show members without tasks"));
+        toggle->setSelected(showAllTabs_);
         connect(toggle, &ChipButton::clicked, this, [this] {
             showAllTabs_ = !showAllTabs_;
             rebuildMemberChips();

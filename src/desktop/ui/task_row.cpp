@@ -8,6 +8,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "desktop/ui/sheet_parts.h"
 #include "desktop/ui/style.h"
 #include "desktop/ui/task_row_texts.h"
 #include "desktop/ui/wrapping_text.h"
@@ -23,6 +24,14 @@ QLabel* textLabel(const QFont& font) {
     auto* label = new QLabel;
     label->setTextFormat(Qt::PlainText);
     label->setFont(font);
+    return label;
+}
+
+// A name on one line that never widens the row: shortened with "…" to the room it gets.
+QLabel* nameLabel() {
+    auto* label = new TintedLabel(NamedColor::Secondary, TextStyle::Caption2);
+    label->setTextFormat(Qt::PlainText);
+    label->setFitted(1);
     return label;
 }
 
@@ -124,6 +133,9 @@ void TaskRow::build() {
                     [this] { Q_EMIT assignToMeRequested(task_); });
     menu->addAction(QStringLiteral("Assign to someone…"), this,
                     [this] { Q_EMIT assignRequested(task_); });
+    // A click closes the menu before its entry runs; an entry triggered otherwise (a screen
+    // reader's action) would leave it open, holding the pointer grab that swallows the next click.
+    connect(menu, &QMenu::triggered, menu, &QMenu::hide);
     connect(reassign_, &QToolButton::clicked, menu,
             [this, menu] { menu->popup(reassign_->mapToGlobal(QPoint(0, reassign_->height()))); });
     top->addWidget(reassign_);
@@ -152,10 +164,10 @@ void TaskRow::build() {
     callerLayout->setSpacing(3);
     callerIcon_ = new QLabel;
     callerLayout->addWidget(callerIcon_);
-    callerName_ = textLabel(ui::font(TextStyle::Caption2));
+    callerName_ = nameLabel();
     callerLayout->addWidget(callerName_);
     bottom->addWidget(caller_, 0, Qt::AlignVCenter);
-    assignee_ = textLabel(ui::font(TextStyle::Caption2));
+    assignee_ = nameLabel();
     bottom->addWidget(assignee_, 0, Qt::AlignVCenter);
     bottom->addStretch(1);
     updated_ = textLabel(ui::font(TextStyle::Caption2));

@@ -1,5 +1,10 @@
 #include "core/platform/time.h"
 
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 namespace trayline {
@@ -39,6 +44,62 @@ TEST(Time, FormatsInTheGivenLocaleAndZone) {
     const DateFormatter de("de_DE", "Europe/Berlin");
     EXPECT_EQ(de.mediumDate(t), "04.03.2025");  // already the next day in Berlin
     EXPECT_EQ(de.shortTime(t), "00:30");
+}
+
+// Dates follow the regional format, not the language of messages: LC_ALL, then LC_TIME, then LANG.
+TEST(Time, RegionalFormatComesFromTheEnvironmentByPosixPrecedence) {
+    struct Row {
+        const char* lcAll;
+        const char* lcTime;
+        const char* lang;
+        const char* locale;
+        const char* month;  // of 2025-12-03 15:05 in Berlin, as it stands alone on a chip
+        const char* time;
+    };
+    const Row rows[] = {
+        {"", "de_DE.UTF-8", "en_US.UTF-8", "de_DE", "Dez", "15:05"},
+        {"", "", "de_DE.UTF-8@euro", "de_DE", "Dez", "15:05"},
+        {"fr_FR.UTF-8", "de_DE.UTF-8", "en_US.UTF-8", "fr_FR", "déc.", "15:05"},
+        {"", "", "en_US.UTF-8", "en_US", "Dec", "3:05\u202FPM"},
+        {"", "en_GB.utf8", "de_DE.UTF-8", "en_GB", "Dec", "15:05"},
+        {"", "sr_RS@latin", "", "sr_Latn_RS", "dec", "15:05"},
+        {"", "sr_RS.UTF-8", "", "sr_RS", "дец", "15:05"},
+        {"", "ja_JP.eucJP", "", "ja_JP", "12月", "15:05"},
+        {"", "", "", "en_US_POSIX", "Dec", "3:05\u202FPM"},
+        {"", "C.UTF-8", "de_DE.UTF-8", "en_US_POSIX", "Dec", "3:05\u202FPM"},
+        {"POSIX", "de_DE.UTF-8", "", "en_US_POSIX", "Dec", "3:05\u202FPM"},
+        {"", "../../etc/passwd", "de_DE.UTF-8", "en_US_POSIX", "Dec", "3:05\u202FPM"},
+        {"", "de_DEU.UTF-8", "", "en_US_POSIX", "Dec", "3:05\u202FPM"},
+    };
+    const auto t = *parseUtc("2025-12-03 14:05:00");
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.lcAll) + "|" + row.lcTime + "|" + row.lang);
+        const std::string locale = timeLocaleFromEnvironment(row.lcAll, row.lcTime, row.lang);
+        EXPECT_EQ(locale, row.locale);
+        const DateFormatter dates(locale, "Europe/Berlin");
+        EXPECT_EQ(dates.abbreviatedMonth(t), row.month);
+        EXPECT_EQ(dates.shortTime(t), row.time);
+    }
+}
+
+TEST(Time, DefaultFormatterReadsTheEnvironment) {
+    struct Restore {  // the variables as they were, for the tests after this one
+        std::vector<std::pair<const char*, std::optional<std::string>>> saved;
+        Restore() {
+            for (const char* name : {"LC_ALL", "LC_TIME", "LANG"})
+                saved.emplace_back(name, std::getenv(name) ? std::optional<std::string>(std::getenv(name)) : std::nullopt);
+        }
+        ~Restore() {
+            for (const auto& [name, value] : saved)
+                value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
+        }
+    } restore;
+    ::setenv("LC_ALL", "", 1);
+    ::setenv("LC_TIME", "de_AT.UTF-8", 1);
+    ::setenv("LANG", "en_US.UTF-8", 1);
+    EXPECT_EQ(DateFormatter().locale(), "de_AT");
+    ::unsetenv("LC_TIME");
+    EXPECT_EQ(DateFormatter().locale(), "en_US");
 }
 
 }  // namespace

@@ -17,6 +17,7 @@ import unittest
 
 import dbus
 import pyatspi
+from gi.repository import GLib
 from Xlib import X, display, error, protocol
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -107,6 +108,104 @@ class TrayApplication(OnPrivateDesktop, unittest.TestCase):
         self.assertEqual(second.returncode, 0, second.stderr)
         wait_for(accessible_panel, what="the second start to open the panel")
         self.assertIsNone(self.app.poll(), "the first instance ended: " + self.output())
+
+
+def nodes(root, depth=0):
+    """Every node below `root`, however deep (task rows sit deeper than the panel's own controls)."""
+    yield root
+    for child in (root if depth < 30 else []):
+        if child is not None:
+            yield from nodes(child, depth + 1)
+
+
+def node(root, role, name=None, prefix=None, timeout=20.0):
+    """The first showing node of that role whose name is `name` (or starts with `prefix`)."""
+    def found():
+        return next((n for n in nodes(root() if callable(root) else root)
+                     if n.getRole() == role and n.getState().contains(pyatspi.STATE_SHOWING)
+                     and (name is None or n.name == name) and (prefix is None or n.name.startswith(prefix))), None)
+    return wait_for(found, f"{pyatspi.Role(role)} {name or prefix}", timeout)
+
+
+def has(n, state):
+    return n.getState().contains(state)
+
+
+def press(n):
+    """The node's first action, as a screen reader's "activate" runs it."""
+    n.queryAction().doAction(0)
+
+
+class ScreenReaderUse(OnPrivateDesktop, unittest.TestCase):
+    """What a screen reader can tell and do: which tab is shown, whether members without tasks are
+    shown, pick a person, and use the Reassign menu without leaving a grab that eats the next click."""
+    latency_ms = 0
+
+    def test_tabs_tell_their_state_and_a_person_is_picked_by_action_or_click(self):
+        panel = self.open_panel()
+        mine = node(panel, pyatspi.ROLE_PAGE_TAB, prefix="Mine (")
+        wait_for(lambda: node(panel, pyatspi.ROLE_PAGE_TAB, prefix="All (").name != "All (0)", "the first refresh")
+        self.assertTrue(has(mine, pyatspi.STATE_CHECKED) and has(mine, pyatspi.STATE_SELECTED))
+        press(node(panel, pyatspi.ROLE_PAGE_TAB, prefix="All ("))
+        wait_for(lambda: has(node(panel, pyatspi.ROLE_PAGE_TAB, prefix="All ("), pyatspi.STATE_CHECKED),
+                 "All to read checked")
+        checked = [n.name for n in nodes(panel) if n.getRole() == pyatspi.ROLE_PAGE_TAB and has(n, pyatspi.STATE_CHECKED)]
+        self.assertEqual(len(checked), 1, checked)
+        self.assertTrue(checked[0].startswith("All ("), checked)
+
+        toggle = node(panel, pyatspi.ROLE_CHECK_BOX, "Show members without tasks")
+        self.assertFalse(has(toggle, pyatspi.STATE_CHECKED))
+        press(toggle)
+        wait_for(lambda: has(node(panel, pyatspi.ROLE_CHECK_BOX, "Show members without tasks"), pyatspi.STATE_CHECKED),
+                 "the toggle to read checked")
+
+        # A person picked through accessibility enables "Assign".
+        self.assign_through_menu(panel)
+        people = node(panel, pyatspi.ROLE_LIST, "People")
+        assign = node(panel, pyatspi.ROLE_PUSH_BUTTON, "Assign")
+        self.assertFalse(has(assign, pyatspi.STATE_ENABLED))
+        rows = wait_for(lambda: [c for c in people if c is not None and c.getRole() == pyatspi.ROLE_LIST_ITEM][:4] or None,
+                        "the group members")
+        press(rows[2])
+        wait_for(lambda: has(rows[2], pyatspi.STATE_SELECTED), "the person to read selected")
+        wait_for(lambda: has(node(panel, pyatspi.ROLE_PUSH_BUTTON, "Assign"), pyatspi.STATE_ENABLED), "Assign enabled")
+        self.assertEqual([r.name for r in rows if has(r, pyatspi.STATE_SELECTED)], [rows[2].name])
+
+        # After a menu entry is triggered through accessibility, one click picks a row.
+        press(node(panel, pyatspi.ROLE_PUSH_BUTTON, "Back"))
+        self.assign_through_menu(panel)
+        people = node(panel, pyatspi.ROLE_LIST, "People")
+        row = wait_for(lambda: [c for c in people if c is not None and c.getRole() == pyatspi.ROLE_LIST_ITEM][1:2] or None,
+                       "the group members")[0]
+        x, y, width, height = row.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+        pyatspi.Registry.generateMouseEvent(x + width // 2, y + height // 2, pyatspi.MOUSE_B1C)
+        wait_for(lambda: has(row, pyatspi.STATE_SELECTED), "one click to pick the person", timeout=10)
+        self.assertTrue(has(node(panel, pyatspi.ROLE_PUSH_BUTTON, "Assign"), pyatspi.STATE_ENABLED))
+
+    def assign_through_menu(self, panel):
+        """Opens the assign sheet of the first listed task as a screen reader does: the row's Reassign
+        button, then the menu's entry. A popup menu is not in the tree; it is found by the event that
+        says it is showing. It must be gone once its entry has run."""
+        menus = []
+
+        def showing(event):
+            if event.source.getRole() == pyatspi.ROLE_POPUP_MENU and event.detail1:
+                menus.append(event.source)
+
+        def shown_menu():
+            while GLib.MainContext.default().iteration(False):  # deliver the events that arrived
+                pass
+            return menus[-1] if menus else None
+
+        pyatspi.Registry.registerEventListener(showing, "object:state-changed:showing")
+        try:
+            press(node(panel, pyatspi.ROLE_PUSH_BUTTON, "Reassign"))
+            menu = wait_for(shown_menu, "the Reassign menu")
+        finally:
+            pyatspi.Registry.deregisterEventListener(showing, "object:state-changed:showing")
+        press(next(n for n in menu if n is not None and n.name == "Assign to someone…"))
+        node(panel, pyatspi.ROLE_LIST, "People")
+        wait_for(lambda: not has(menu, pyatspi.STATE_SHOWING), "the menu to close")
 
 
 class QuitDuringRefresh(OnPrivateDesktop, unittest.TestCase):

@@ -1,0 +1,236 @@
+// Text the instance or a release feed hands over can be anything. One table of hostile strings goes
+// into every label that shows such text (the banner's teaser, task titles and descriptions, the
+// sheets' summaries, member names as chips, callers and assignees, the instance's error text), in
+// light and dark: the panel keeps the width it was given and every button stays inside it.
+// Screenshots of each land in build/screenshots/hostile-*.png for a person to look at.
+
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QPushButton>
+#include <QScrollArea>
+
+#include <nlohmann/json.hpp>
+
+#include "core/settings/config.h"
+#include "desktop/models/app_model.h"
+#include "desktop/models/updater.h"
+#include "desktop/platform/login_item.h"
+#include "desktop/platform/panel_window.h"
+#include "desktop/ui/assign_view.h"
+#include "desktop/ui/chip_button.h"
+#include "desktop/ui/content_view.h"
+#include "desktop/ui/sheet_parts.h"
+#include "desktop/ui/task_list_view.h"
+#include "qt_test_support.h"
+#include "ui_test_support.h"
+
+namespace trayline::ui {
+namespace {
+
+using nlohmann::json;
+
+constexpr const char* kHostileUser = "9d1c0e5b7a3f4e2d8c6b0a1f2e3d4c5b";
+
+struct Hostile {
+    const char* name;
+    std::string text;
+};
+
+std::string repeated(const std::string& piece, std::size_t bytes) {
+    std::string out;
+    while (out.size() < bytes)
+        out += piece;
+    return out;
+}
+
+std::string fortyLines() {
+    std::string out;
+    for (int i = 1; i <= 40; ++i)
+        out += "Zeile-" + std::to_string(i) + (i < 40 ? "\n" : "");
+    return out;
+}
+
+const Hostile kHostile[] = {
+    {"unbroken", repeated("WQMW", 300).substr(0, 300)},
+    {"url", "https://intranet.example.com/sites/it/" + repeated("Shared%20Documents/segment-0001/", 2048)},
+    {"rtl", repeated("Printer on floor 3 \u2014 \u05d4\u05de\u05d3\u05e4\u05e1\u05ea \u05dc\u05d0 \u05de\u05d3\u05e4\u05d9\u05e1\u05d4 "
+                     "\u2014 \u0627\u0644\u0637\u0627\u0628\u0639\u0629 \u0644\u0627 \u062a\u0637\u0628\u0639 ",
+                     400)},
+    {"emoji", repeated("\U0001F5A8\uFE0F\U0001F525\U0001F469\u200D\U0001F4BB\U0001F1E9\U0001F1EA\U0001F389", 600)},
+    {"lines", fortyLines()},
+};
+
+// The built-in data set plus a group member and a queued task that carry the string everywhere.
+std::filesystem::path writeDataSet(const std::filesystem::path& dir, const std::string& text) {
+    json data = demo::builtinDataSet(std::chrono::system_clock::now());
+    auto& tables = data["tables"];
+    tables["sys_user"].push_back({{"sys_id", kHostileUser}, {"name", text}, {"email", text}, {"active", "true"}});
+    tables["sys_user_grmember"].push_back({{"group", demo::kGroupSysId}, {"user", kHostileUser}});
+    tables["sc_task"].push_back({{"short_description", text}, {"description", text}, {"state", "2"},
+                                 {"assignment_group", demo::kGroupSysId}, {"assigned_to", kHostileUser},
+                                 {"opened_by", kHostileUser}, {"opened_at", "@now-2h"}});
+    const auto path = dir / "data.json";
+    test::writeFile(path, data.dump());
+    return path;
+}
+
+demo::Options withDataSet(const std::filesystem::path& dir, const std::string& text) {
+    demo::Options options;
+    options.dataFile = writeDataSet(dir, text).string();
+    return options;
+}
+
+class HostileText : public ::testing::TestWithParam<std::tuple<Hostile, const char*>> {
+protected:
+    HostileText() {
+        QApplication::setPalette(std::string(std::get<1>(GetParam())) == "dark" ? test::darkPalette()
+                                                                                 : test::lightPalette());
+        demo.signIn();
+        AppModel::Options options;
+        options.startPolling = false;
+        model = std::make_unique<AppModel>(std::move(options));
+        EXPECT_TRUE(test::await(model->refresh()));
+        // The update's first note is the string, so it is the banner's teaser.
+        const auto feed = demo.profile().root() / "feed.json";
+        test::writeFile(feed, json{{"version", "2.0"}, {"url", "https://example.com/T.zip"}, {"sha256", "00"},
+                                   {"notes", "# 2.0\n- " + text()}}.dump());
+        Config::setUpdateFeedURL("file://" + feed.string());
+        Updater::Options updates;
+        updates.firstDelay = std::chrono::hours(1);
+        updates.runningVersion = "1.0";
+        updater = std::make_unique<Updater>(std::move(updates));
+        updater->check(true);
+        EXPECT_TRUE(test::spinUntil([&] { return updater->hasAvailable(); }));
+
+        ContentView::Services services;
+        services.rows.openUrl = [](const QUrl&) {};
+        services.quit = [] {};
+        services.loginItem = &loginItem;
+        content = new ContentView(model.get(), updater.get(), services);
+        window.setContent(content);
+        place(800);
+        window.show();
+        EXPECT_TRUE(test::spinUntil([&] { return content->middleArea() == MiddleArea::lists; }));
+    }
+    ~HostileText() override { QApplication::setPalette(test::lightPalette()); }
+
+    const std::string& text() const { return std::get<0>(GetParam()).text; }
+    void place(int width) { window.setGeometry(QRect(100, 100, width, 700)); }
+
+    TaskRow* hostileRow() {
+        for (auto* row : content->lists()->rows())
+            if (row->task().assignedTo.value == kHostileUser)
+                return row;
+        ADD_FAILURE() << "the hostile task is not listed";
+        return nullptr;
+    }
+
+    // The panel has the width it was given, every button is inside it (and inside the scroll area
+    // that holds it), and a person can look at it.
+    void expectFits(int width, const std::string& scene) {
+        SCOPED_TRACE(scene);
+        QApplication::processEvents();
+        EXPECT_EQ(window.width(), width);
+        EXPECT_LE(window.minimumSizeHint().width(), width);
+        for (auto* button : window.findChildren<QAbstractButton*>()) {
+            if (!button->isVisibleTo(&window))
+                continue;
+            const QRect at(button->mapTo(&window, QPoint(0, 0)), button->size());
+            QRect visible = window.rect();
+            bool scrolled = false;
+            for (QWidget* up = button->parentWidget(); up && up != &window; up = up->parentWidget())
+                if (auto* scroll = qobject_cast<QScrollArea*>(up)) {
+                    const QWidget* port = scroll->viewport();
+                    visible = visible.intersected(QRect(port->mapTo(&window, QPoint(0, 0)), port->size()));
+                    scrolled = true;
+                }
+            const bool inside = at.left() >= visible.left() && at.right() <= visible.right() &&
+                                (scrolled || (at.top() >= visible.top() && at.bottom() <= visible.bottom()));
+            EXPECT_TRUE(inside) << button->accessibleName().left(40).toStdString() << " at " << at.x() << ","
+                                << at.y() << " " << at.width() << "x" << at.height();
+        }
+        const std::filesystem::path dir = TRAYLINE_SCREENSHOT_DIR;
+        std::filesystem::create_directories(dir);
+        const auto path = dir / ("hostile-" + std::string(std::get<0>(GetParam()).name) + "-" + scene + "-" +
+                                 std::get<1>(GetParam()) + ".png");
+        EXPECT_TRUE(window.grab().save(QString::fromStdString(path.string()))) << path;
+    }
+
+    test::TempProfile scratch;  // holds the data set, before the instance that loads it
+    test::DemoProfile demo{withDataSet(scratch.root(), text())};
+    std::unique_ptr<AppModel> model;
+    std::unique_ptr<Updater> updater;
+    XdgAutostartItem loginItem{"/opt/Trayline.app/Contents/bin/trayline"};
+    PanelWindow window;
+    ContentView* content = nullptr;
+};
+
+TEST_P(HostileText, NeverWidensThePanelOrPushesAButtonOut) {
+    content->lists()->setTab("all");  // titles, descriptions, callers and assignees; the teaser above
+    ASSERT_NE(hostileRow(), nullptr);
+    expectFits(800, "all");
+    // The instance's own error text, in the red line above the list.
+    demo.instance().failNext(4, 500, json{{"error", {{"message", text()}}}}.dump());
+    ASSERT_TRUE(test::await(model->refresh()));
+    ASSERT_TRUE(model->errorMessage().contains(QString::fromStdString(text()).left(6)));
+    expectFits(800, "error");
+    ASSERT_TRUE(test::await(model->refresh()));
+
+    ChipButton* memberChip = nullptr;
+    for (auto* chip : content->findChildren<ChipButton*>())
+        if (chip->kind() == ChipButton::Kind::member && chip->text().startsWith(QString::fromStdString(text()).left(4)))
+            memberChip = chip;
+    ASSERT_NE(memberChip, nullptr);
+    QTest::mouseClick(memberChip, Qt::LeftButton);  // bold when selected: wider still
+    ASSERT_EQ(content->lists()->tab(), kHostileUser);
+    expectFits(800, "member");
+
+    TaskRow* row = hostileRow();
+    ASSERT_NE(row, nullptr);
+    Q_EMIT row->closeRequested(row->task());
+    ASSERT_EQ(content->middleArea(), MiddleArea::close);
+    expectFits(800, "close");
+    Q_EMIT qobject_cast<Sheet*>(content->middleWidget())->done();
+
+    row = hostileRow();
+    ASSERT_NE(row, nullptr);
+    Q_EMIT row->assignRequested(row->task());
+    auto* assign = qobject_cast<AssignView*>(content->middleWidget());
+    ASSERT_NE(assign, nullptr);
+    ASSERT_TRUE(test::spinUntil([&] { return assign->results().size() > 1; }));
+    expectFits(800, "assign");
+}
+
+// The assign sheet alone on a panel clamped to a narrow screen: its summary is shortened to the
+// width it has, so the buttons stay in view.
+TEST_P(HostileText, AssignSheetFitsANarrowPanel) {
+    content->lists()->setTab("all");
+    const TaskRow* row = hostileRow();
+    ASSERT_NE(row, nullptr);
+    QWidget narrow;
+    auto* assign = new AssignView(row->task(), model.get(), &narrow);
+    narrow.setGeometry(0, 0, 480, 500);
+    assign->setGeometry(narrow.rect());
+    narrow.show();
+    ASSERT_TRUE(test::spinUntil([&] { return assign->results().size() > 1; }));
+    EXPECT_LE(assign->minimumSizeHint().width(), 480);
+    for (QPushButton* button : {assign->confirmButton(), assign->cancelButton()})
+        EXPECT_LE(button->mapTo(&narrow, QPoint(button->width(), 0)).x(), 480);
+    const TintedLabel* summary = nullptr;  // read whole, shown shortened
+    for (const auto* label : assign->findChildren<TintedLabel*>())
+        summary = label->accessibleName() == QString::fromStdString(text()) ? label : summary;
+    ASSERT_NE(summary, nullptr);
+    ASSERT_EQ(summary->shownLines().size(), 1);
+    EXPECT_TRUE(summary->shownLines().front().endsWith(QChar(0x2026))) << summary->shownLines().front().toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Strings, HostileText,
+                         ::testing::Combine(::testing::ValuesIn(kHostile), ::testing::Values("light", "dark")),
+                         [](const auto& p) { return std::string(std::get<0>(p.param).name) + "_" + std::get<1>(p.param); });
+
+}  // namespace
+}  // namespace trayline::ui
