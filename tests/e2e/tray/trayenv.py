@@ -19,7 +19,7 @@ PROPS = "org.freedesktop.DBus.Properties"
 REFERENCE_DATE = 978307200  # 2001-01-01T00:00:00Z, the epoch of stored token expiries
 
 
-def wait_for(predicate, timeout=20.0, step=0.05, what="condition"):
+def wait_for(predicate, what="condition", timeout=20.0, step=0.05):
     deadline = time.monotonic() + timeout
     while not (value := predicate()):
         if time.monotonic() > deadline:
