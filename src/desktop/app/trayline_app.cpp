@@ -13,6 +13,7 @@
 
 #include "core/platform/paths.h"
 #include "core/settings/app_info.h"
+#include "desktop/app/app_icon.h"
 #include "desktop/ui/content_view.h"
 #include "desktop/ui/menu_bar_label.h"
 #include "desktop/models/background.h"
@@ -97,6 +98,7 @@ int runTrayApplication(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Trayline"));
     QApplication::setDesktopFileName(QString::fromLatin1(AppInfo::kBundleIdentifier));
     QApplication::setApplicationVersion(QString::fromStdString(AppInfo::version()));
+    QApplication::setWindowIcon(appIcon());
     QApplication::setQuitOnLastWindowClosed(false);
 
     SingleInstance instance(SingleInstance::defaultDirectory());
