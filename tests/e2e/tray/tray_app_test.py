@@ -13,27 +13,20 @@ import os
 import select
 import shutil
 import subprocess
+import sys
 import tempfile
 import threading
 import time
 import unittest
-import urllib.request
 
 import dbus
 import pyatspi
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.dirname(HERE))
+from private_desktop import PrivateDesktop, wait_for  # noqa: E402
 ITEM = "org.kde.StatusNotifierItem"
 REFERENCE_DATE = 978307200  # 2001-01-01T00:00:00Z, the epoch of stored token expiries
-
-
-def wait_for(predicate, what, timeout=20.0):
-    deadline = time.monotonic() + timeout
-    while not (value := predicate()):
-        if time.monotonic() > deadline:
-            raise AssertionError(f"timed out waiting for {what}")
-        time.sleep(0.05)
-    return value
 
 
 def accessible_panel():
@@ -54,7 +47,7 @@ def descendants(node, depth=0):
             yield from descendants(child, depth + 1)
 
 
-class OnPrivateDesktop:
+class OnPrivateDesktop(PrivateDesktop):
     latency_ms = 2500  # the first refresh ends well after the item appears
     tray_after_app = False  # the tray (its watcher) starts only once the app runs
 
@@ -93,17 +86,6 @@ class OnPrivateDesktop:
         said = self.watcher.stdout.readline().split()
         assert said[:1] == ["registered"], f"watcher said {said}; app: {self.output()}"
         self.item = bus.get_object(said[1], said[2])
-
-    def spawn(self, argv, **kw):
-        process = subprocess.Popen(argv, env=self.env, text=True, **{"stdout": subprocess.PIPE, **kw})
-        self.addCleanup(lambda: process.poll() is not None or (process.kill(), process.wait()))
-        return process
-
-    def control(self, action, **fields):
-        request = urllib.request.Request(self.url + "/__control", data=json.dumps({"action": action, **fields}).encode(),
-                                         headers={"Content-Type": "application/json"})
-        with urllib.request.urlopen(request, timeout=10) as reply:
-            return json.loads(reply.read() or b"{}")
 
     def seed_signed_in_profile(self, banner):
         """Settings, the client secret and a fresh token set, as a signed-in profile holds them."""
