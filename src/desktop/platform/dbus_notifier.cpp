@@ -36,8 +36,8 @@ DBusNotifier::DBusNotifier(QDBusConnection bus, bool hasApplicationIdentity, QOb
       warn_([](const char* text) { std::fputs(text, stderr); }) {}
 
 bool DBusNotifier::applicationIdentityPresent() {
-    return AppInfo::currentBundle().has_value() ||
-           identity::installedDesktopFile(identity::searchedDataDirs()).has_value();
+    return AppInfo::currentBundle() || AppInfo::currentPackagePrefix() ||
+           identity::installedDesktopFile(identity::searchedDataDirs());
 }
 
 void DBusNotifier::setWarningOutput(std::function<void(const char*)> warn) { warn_ = std::move(warn); }
