@@ -54,6 +54,33 @@ TEST_F(LoginItemTest, WritesAndRemovesOnlyWhenTheStateMustChange) {
     EXPECT_FALSE(fs::exists(entry()));
 }
 
+// What the entry starts: the running executable, except for a package's copy, which starts as its
+// installed menu entry does.
+TEST(LoginItemExec, APackageStartsAsItsMenuEntryAnythingElseByItsPath) {
+    test::TempProfile scratch;
+    const fs::path root = scratch.root();
+    const std::string desktop = "usr/share/applications/com.brindle.trayline.desktop";
+    struct Row {
+        const char* executable;
+        const char* desktopFile;  // installed at `desktop`, or none
+        std::string exec;
+    } rows[] = {
+        {"usr/bin/trayline", "[Desktop Entry]\nName=Trayline\nExec = trayline\n", "trayline"},
+        {"usr/bin/trayline", "[Desktop Action x]\nExec=other\n[Desktop Entry]\nExec=trayline --from-menu\n",
+         "trayline --from-menu"},
+        {"usr/bin/trayline", "[Desktop Entry]\nName=no Exec at all\n", (root / "usr/bin/trayline").string()},
+        {"usr/bin/trayline", nullptr, (root / "usr/bin/trayline").string()},
+        {"T.app/Contents/bin/trayline", nullptr, (root / "T.app/Contents/bin/trayline").string()},
+    };
+    for (const auto& row : rows) {
+        fs::remove(root / desktop);
+        if (row.desktopFile)
+            test::writeFile(root / desktop, row.desktopFile);
+        const std::string text = XdgAutostartItem(root / row.executable, root / "autostart").entryText();
+        EXPECT_NE(text.find("\nExec=" + row.exec + "\n"), std::string::npos) << text;
+    }
+}
+
 TEST(ExecLine, QuotesAndEscapesAsDesktopEntriesRequire) {
     const std::pair<std::string, std::string> rows[] = {  // program, the value as written in the file
         {"/usr/bin/trayline", "/usr/bin/trayline"},         {"/home/a b/trayline", "\"/home/a b/trayline\""},

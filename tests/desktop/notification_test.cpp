@@ -8,12 +8,14 @@
 
 #include "core/servicenow/service_now_client.h"
 #include "desktop/platform/dbus_notifier.h"
+#include "support/process_run.h"
 #include "qt_test_support.h"
 
 namespace trayline {
 namespace {
 
 using namespace std::chrono_literals;
+namespace fs = std::filesystem;
 using test::await;
 using test::spinUntil;
 
@@ -24,7 +26,7 @@ class NotificationServer : public QObject {
 
 public:
     struct Call {
-        QString appName, title, body;
+        QString appName, icon, title, body;
         uint replacesID;
         QVariantMap hints;
         int expireTimeout;
@@ -44,9 +46,9 @@ public:
     int capabilityRequests = 0;
 
 public Q_SLOTS:
-    uint Notify(const QString& appName, uint replacesID, const QString&, const QString& title, const QString& body,
-                const QStringList&, const QVariantMap& hints, int timeout) {
-        calls.append(Call{appName, title, body, replacesID, hints, timeout, replacesID ? replacesID : nextID_++});
+    uint Notify(const QString& appName, uint replacesID, const QString& icon, const QString& title,
+                const QString& body, const QStringList&, const QVariantMap& hints, int timeout) {
+        calls.append(Call{appName, icon, title, body, replacesID, hints, timeout, replacesID ? replacesID : nextID_++});
         return calls.back().id;
     }
     QStringList GetCapabilities() {
@@ -91,8 +93,16 @@ protected:
 
 TEST_F(NotificationTest, PostsWithSoundAndReplacesByIdentifierEvenBeforeTheFirstAnswer) {
     DBusNotifier anonymous(QDBusConnection::sessionBus(), false);  // no application identity: posts nothing
+    QStringList warnings;
+    anonymous.setWarningOutput([&](const char* text) { warnings << QString::fromUtf8(text); });
     anonymous.requestPermission();
+    EXPECT_TRUE(warnings.isEmpty()) << "nothing was skipped yet";
     anonymous.send("New request: A", "body", "new-a");
+    anonymous.send("New request: B", "body", "new-b");
+    ASSERT_EQ(warnings.size(), 1) << "said once, not per notification";
+    for (const char* part : {"notifications are off", "no application identity", "com.brindle.trayline.desktop",
+                             "~/.local/share/applications"})
+        EXPECT_TRUE(warnings[0].contains(QString::fromUtf8(part))) << part;
     notifier->send("Assigned to you: SCTASK1", "Printer", "mine-1");
     notifier->send("New request: SCTASK1", "Printer", "new-1");
     notifier->send("New request: SCTASK1", "Printer?", "new-1");  // before the service answered
@@ -104,6 +114,7 @@ TEST_F(NotificationTest, PostsWithSoundAndReplacesByIdentifierEvenBeforeTheFirst
     EXPECT_EQ(std::make_tuple(first.appName, first.body, first.replacesID, first.expireTimeout),
               std::make_tuple("Trayline", "Printer", 0u, -1));
     EXPECT_EQ(first.hints.value("sound-name").toString(), "message-new-instant");
+    EXPECT_EQ(first.hints.value("desktop-entry").toString(), "com.brindle.trayline");
     EXPECT_EQ(server->calls[1].replacesID, 0u);  // another kind: its own notification
     EXPECT_EQ(server->calls[2].replacesID, server->calls[1].id);
     EXPECT_EQ(server->calls[2].body, "Printer?");
@@ -166,6 +177,33 @@ TEST_F(NotificationTest, TwoRefreshesFinishingTogetherAnnounceEachArrivalOnce) {
     ASSERT_TRUE(await(model->refresh()));
     ASSERT_TRUE(await(first));
     EXPECT_EQ(posted(), QStringList{"New request: " + numberOf(queued)});
+}
+
+// scripts/demo's profile: the identity that allows notifications, and an icon the notification
+// names by a path that exists, since a notification daemon does not search the profile's data.
+TEST_F(NotificationTest, TheDemoProfileGivesTheAppItsIdentityAndAnIconByItsPath) {
+    const fs::path profile = demo.profile().root() / "demo-profile";
+    const auto made = test::runProcess({TRAYLINE_SOURCE_DIR "/scripts/demo-profile", profile.string(), TRAYLINE_BUILD_DIR});
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    const fs::path desktop = profile / "data/applications/com.brindle.trayline.desktop";
+    const auto validated = test::runProcess({"/usr/bin/desktop-file-validate", desktop.string()});
+    EXPECT_EQ(validated.exitCode, 0) << validated.out;
+    EXPECT_FALSE(QString::fromStdString(validated.out).contains("error")) << validated.out;
+    EXPECT_TRUE(test::readFile(desktop).find("\nExec=" TRAYLINE_BUILD_DIR "/src/trayline\n") != std::string::npos);
+
+    const QByteArray systemDirs = qgetenv("XDG_DATA_DIRS");
+    qputenv("XDG_DATA_DIRS", QByteArray::fromStdString((profile / "no-system").string()));
+    EXPECT_FALSE(DBusNotifier::applicationIdentityPresent()) << "a test binary has no identity of its own";
+    qputenv("XDG_DATA_HOME", QByteArray::fromStdString((profile / "data").string()));
+    EXPECT_TRUE(DBusNotifier::applicationIdentityPresent());
+    DBusNotifier demoNotifier(QDBusConnection::sessionBus(), true);
+    const fs::path icon = demoNotifier.icon().toStdString();
+    EXPECT_TRUE(icon.is_absolute() && fs::is_regular_file(icon)) << icon;
+    EXPECT_EQ(icon.lexically_relative(profile).string(), "data/icons/hicolor/256x256/apps/com.brindle.trayline.png");
+    demoNotifier.send("New request: SCTASK1", "Printer", "new-1");
+    ASSERT_TRUE(spinUntil([&] { return server->calls.size() == 1; }, 5000));
+    EXPECT_EQ(server->calls[0].icon, demoNotifier.icon());
+    qputenv("XDG_DATA_DIRS", systemDirs);
 }
 
 // Signed in through a "browser" that follows the authorize redirect, the polling model announces.

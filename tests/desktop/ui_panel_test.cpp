@@ -214,6 +214,24 @@ TEST_F(Panel, BannerOffersTheUpdateUntilDismissed) {
     EXPECT_EQ(panel->middleArea(), MiddleArea::lists);
 }
 
+// A package's copy is updated by the package manager: the banner says so and offers no install.
+TEST_F(Panel, APackagesBannerPointsToThePackageManager) {
+    Updater::Options packaged;
+    packaged.firstDelay = std::chrono::hours(1);
+    packaged.runningVersion = "1.0";
+    packaged.installsUpdates = false;
+    panel.reset();
+    updater = std::make_unique<Updater>(std::move(packaged));
+    makePanel();
+    offerUpdate("- Faster refresh");
+    EXPECT_TRUE(showsText(QStringLiteral("Version 2.0 is available. Update it with your package manager.")));
+    for (auto* b : panel->findChildren<QAbstractButton*>())
+        EXPECT_FALSE(b->accessibleName() == "Update & Relaunch" && b->isVisible());
+    EXPECT_TRUE(button("What's new")->isVisible());
+    QTest::keyClick(panel.get(), Qt::Key_Return);  // the banner's default action is not there either
+    EXPECT_FALSE(updater->isChecking());
+}
+
 TEST_F(Panel, TabGoesTopToBottomThroughHeaderChipsRowsAndFooter) {
     QTest::qWait(20);  // the order is set once the rows are laid out
     std::vector<QString> order;  // what a screen reader reaches with Tab

@@ -8,6 +8,7 @@
 #include "desktop/ui/changelog_view.h"
 #include "desktop/ui/flow_layout.h"
 #include "desktop/ui/panel_logic.h"
+#include "desktop/app/app_icon.h"
 #include "desktop/ui/style.h"
 #include "desktop/ui/task_row_texts.h"
 #include "desktop/ui/text_fit.h"
@@ -246,6 +247,20 @@ TEST(FlowBreaking, RowsAndMeasuredSizeOfChildren20Tall6Apart) {
         for (int w : widths)
             sizes.emplace_back(w, 20);
         EXPECT_EQ(FlowLayout::measure(maxWidth, sizes, 6), measured);
+    }
+}
+
+// The windows' icon without an icon theme that has it: the copy compiled in, drawn at every size a
+// task switcher asks for, on its teal ground (not the blue and orange counts).
+TEST(AppIcon, TheCompiledInIconDrawsAtEverySize) {
+    const QIcon icon = trayline::appIcon();
+    ASSERT_FALSE(icon.isNull());
+    for (const int size : {16, 22, 32, 48, 64, 256}) {
+        const QImage image = icon.pixmap(size).toImage();
+        ASSERT_EQ(image.size(), QSize(size, size));
+        const QColor ground = image.pixelColor(size * 12 / 100, size / 2);
+        EXPECT_TRUE(ground.alpha() == 255 && ground.green() > ground.red() + 60 && ground.blue() > ground.red() + 40)
+            << size << ": " << ground.name().toStdString();
     }
 }
 

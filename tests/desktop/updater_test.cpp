@@ -19,8 +19,9 @@ class UpdaterTest : public ::testing::Test {
 protected:
     void SetUp() override { Config::setUpdateFeedURL(server.url("/appcast.json")); }
 
-    std::unique_ptr<Updater> make() {
+    std::unique_ptr<Updater> make(bool installsUpdates = true) {
         Updater::Options o;
+        o.installsUpdates = installsUpdates;
         o.firstDelay = 10ms;
         o.period = 150ms;
         o.clock = [this] { return now; };
@@ -172,6 +173,46 @@ TEST_F(UpdaterTest, InstallationsShareTheBusyFlagFailVisiblyAndOtherwiseQuit) {
     EXPECT_EQ(failed.count(), 1);
     EXPECT_EQ(quits, 1);
 }
+
+// Who replaces the files: a bundle downloads the offer itself; a package's copy reports the version
+// and leaves the rest to the package manager, even when the feed offers an archive.
+struct Installation {
+    const char* name;
+    bool installsUpdates;
+    QString notice;
+    std::size_t requestsAfterInstall;  // one feed request, plus the download when it installs
+};
+
+class UpdatePolicy : public UpdaterTest, public ::testing::WithParamInterface<Installation> {};
+
+TEST_P(UpdatePolicy, TheCheckReportsTheVersionAndOnlyABundleDownloads) {
+    const Installation& row = GetParam();
+    serveFeed("1.4.0");  // the archive answers 404
+    auto u = make(row.installsUpdates);
+    EXPECT_EQ(u->installsUpdates(), row.installsUpdates);
+    EXPECT_TRUE(u->packageManagerNotice().isNull()) << "nothing is available yet";
+    runCheck(*u, true);
+    EXPECT_EQ(u->availableVersion(), "1.4.0");
+    EXPECT_TRUE(u->showsBanner());
+    EXPECT_EQ(u->packageManagerNotice(), row.notice);
+    QSignalSpy failed(u.get(), &Updater::installFailed);
+    statuses.clear();
+    u->install();
+    if (row.installsUpdates)
+        ASSERT_TRUE(failed.wait(15000));
+    else
+        EXPECT_FALSE(u->isChecking());
+    EXPECT_EQ(requests(), row.requestsAfterInstall);
+    EXPECT_EQ(statuses.isEmpty(), !row.installsUpdates);
+    EXPECT_EQ(quits, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Installs, UpdatePolicy,
+    ::testing::Values(Installation{"bundle", true, QString(), 2},
+                      Installation{"package", false,
+                                   "Version 1.4.0 is available. Update it with your package manager.", 1}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST_F(UpdaterTest, DestroyedWhileDownloadingCancelsTheRequestAndDropsItsOutcome) {
     test::SilentPort silent;

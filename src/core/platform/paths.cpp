@@ -3,7 +3,9 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <string_view>
 
 namespace trayline::paths {
 
@@ -28,7 +30,25 @@ std::filesystem::path fromEnv(const char* name, const std::filesystem::path& fal
 
 std::filesystem::path configHome() { return fromEnv("XDG_CONFIG_HOME", home() / ".config"); }
 
-std::filesystem::path dataHome() { return fromEnv("XDG_DATA_HOME", home() / ".local" / "share"); }
+std::filesystem::path dataHome() { return fromEnv("XDG_DATA_HOME", defaultDataHome()); }
+
+std::filesystem::path defaultDataHome() { return home() / ".local" / "share"; }
+
+std::vector<std::filesystem::path> dataDirs() {
+    std::vector<std::filesystem::path> dirs;
+    if (const char* v = std::getenv("XDG_DATA_DIRS")) {
+        std::string_view rest(v);
+        while (!rest.empty()) {
+            const auto end = std::min(rest.find(':'), rest.size());
+            if (rest.front() == '/')
+                dirs.emplace_back(rest.substr(0, end));
+            rest.remove_prefix(std::min(end + 1, rest.size()));
+        }
+    }
+    if (dirs.empty())
+        dirs = {"/usr/local/share", "/usr/share"};
+    return dirs;
+}
 
 std::filesystem::path executablePath() {
     std::error_code ec;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <vector>
 
 namespace trayline::paths {
 
@@ -8,6 +9,10 @@ namespace trayline::paths {
 std::filesystem::path configHome();
 // $XDG_DATA_HOME, else ~/.local/share.
 std::filesystem::path dataHome();
+// ~/.local/share, whatever XDG_DATA_HOME says.
+std::filesystem::path defaultDataHome();
+// $XDG_DATA_DIRS (its absolute entries), else /usr/local/share and /usr/share.
+std::vector<std::filesystem::path> dataDirs();
 // The running executable (/proc/self/exe).
 std::filesystem::path executablePath();
 

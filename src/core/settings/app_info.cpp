@@ -19,6 +19,13 @@ struct CharFree {
     void operator()(char* p) const { std::free(p); }
 };
 
+std::string changelogAt(const std::filesystem::path& file) {
+    const auto text = readWholeFile(file);
+    if (!text || !text::isValidUtf8(*text))
+        return AppInfo::kNoChangelog;
+    return *text;
+}
+
 }  // namespace
 
 std::optional<std::filesystem::path> AppInfo::bundleContaining(const std::filesystem::path& executable) {
@@ -32,6 +39,29 @@ std::optional<std::filesystem::path> AppInfo::bundleContaining(const std::filesy
 
 std::optional<std::filesystem::path> AppInfo::currentBundle() {
     return bundleContaining(paths::executablePath());
+}
+
+std::optional<std::filesystem::path> AppInfo::packagePrefixContaining(const std::filesystem::path& executable) {
+    const auto bin = executable.parent_path();
+    if (bin.filename() != "bin" || bundleContaining(executable))
+        return std::nullopt;
+    const auto prefix = bin.parent_path();
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(prefix / "share" / "applications" / kDesktopFileName, ec))
+        return std::nullopt;
+    return prefix;
+}
+
+std::optional<std::filesystem::path> AppInfo::currentPackagePrefix() {
+    return packagePrefixContaining(paths::executablePath());
+}
+
+std::optional<std::filesystem::path> AppInfo::resourcesOf(const std::filesystem::path& executable) {
+    if (const auto bundle = bundleContaining(executable))
+        return *bundle / "Contents" / "Resources";
+    if (const auto prefix = packagePrefixContaining(executable))
+        return *prefix / "share";
+    return std::nullopt;
 }
 
 std::optional<std::string> AppInfo::plistString(const std::filesystem::path& plist, const char* key) {
@@ -60,15 +90,21 @@ std::string AppInfo::versionOf(const std::optional<std::filesystem::path>& bundl
 }
 
 std::string AppInfo::changelogOf(const std::optional<std::filesystem::path>& bundle) {
-    if (!bundle)
-        return kNoChangelog;
-    const auto text = readWholeFile(*bundle / "Contents" / "Resources" / "CHANGELOG.md");
-    if (!text || !text::isValidUtf8(*text))
-        return kNoChangelog;
-    return *text;
+    return bundle ? changelogAt(*bundle / "Contents" / "Resources" / "CHANGELOG.md") : kNoChangelog;
 }
 
-std::string AppInfo::version() { return versionOf(currentBundle()); }
-std::string AppInfo::changelog() { return changelogOf(currentBundle()); }
+std::string AppInfo::version() {
+    if (const auto bundle = currentBundle())
+        return versionOf(bundle);
+    return currentPackagePrefix() ? TRAYLINE_VERSION : "dev";
+}
+
+std::string AppInfo::changelog() {
+    if (const auto bundle = currentBundle())
+        return changelogOf(bundle);
+    if (const auto prefix = currentPackagePrefix())
+        return changelogAt(*prefix / "share" / "trayline" / "CHANGELOG.md");
+    return kNoChangelog;
+}
 
 }  // namespace trayline

@@ -6,6 +6,7 @@
 #include <QApplication>
 
 #include "core/settings/app_info.h"
+#include "desktop/app/app_icon.h"
 #include "desktop/ui/content_view.h"
 #include "desktop/models/background.h"
 #include "desktop/platform/single_instance.h"
@@ -92,6 +93,7 @@ int runTrayApplication(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Trayline"));
     QApplication::setDesktopFileName(QString::fromLatin1(AppInfo::kBundleIdentifier));
     QApplication::setApplicationVersion(QString::fromStdString(AppInfo::version()));
+    QApplication::setWindowIcon(appIcon());
     QApplication::setQuitOnLastWindowClosed(false);
 
     SingleInstance instance(SingleInstance::defaultDirectory());

@@ -16,6 +16,7 @@ Updater::Updater(Options options, QObject* parent)
     : QObject(parent),
       options_(std::move(options)),
       runningVersion_(QString::fromStdString(options_.runningVersion.value_or(AppInfo::version()))),
+      installsUpdates_(options_.installsUpdates.value_or(!AppInfo::currentPackagePrefix())),
       firstCheck_(new QTimer(this)),
       timer_(new QTimer(this)) {
     if (!options_.install.cancel)
@@ -36,6 +37,12 @@ QString Updater::availableVersion() const {
 
 QString Updater::availableNotes() const {
     return available_ && available_->notes ? QString::fromStdString(*available_->notes) : QString();
+}
+
+QString Updater::packageManagerNotice() const {
+    if (installsUpdates_ || !available_)
+        return {};
+    return QStringLiteral("Version %1 is available. Update it with your package manager.").arg(availableVersion());
 }
 
 bool Updater::showsBanner() const {
@@ -97,7 +104,7 @@ void Updater::dismiss() {
 }
 
 void Updater::install() {
-    if (!available_ || checking_)
+    if (!available_ || checking_ || !installsUpdates_)
         return;
     setErrorMessage(QString());
     setChecking(true);

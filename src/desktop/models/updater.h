@@ -35,6 +35,7 @@ class Updater : public QObject {
     Q_PROPERTY(QDateTime lastCheck READ lastCheck NOTIFY lastCheckChanged)
     Q_PROPERTY(QString dismissedVersion READ dismissedVersion NOTIFY dismissedVersionChanged)
     Q_PROPERTY(bool showsBanner READ showsBanner NOTIFY showsBannerChanged)
+    Q_PROPERTY(bool installsUpdates READ installsUpdates CONSTANT)
 
 public:
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
@@ -47,6 +48,8 @@ public:
         Clock clock = [] { return std::chrono::steady_clock::now(); };
         std::optional<std::string> feedURL;         // none: Config::updateFeedURL() at each check
         std::optional<std::string> runningVersion;  // none: AppInfo::version()
+        // Whether this copy replaces itself; none: unless a package installed it.
+        std::optional<bool> installsUpdates;
         InstallOptions install = InstallOptions::defaults();
         // Called once the installer runs; it waits for this process to end. None: quit the app.
         std::function<void()> quit;
@@ -71,6 +74,12 @@ public:
     // Whether the automatic schedule is running.
     bool isScheduled() const;
     QString runningVersion() const { return runningVersion_; }
+    // False for a copy a package installed: its files are the package manager's, so checks still
+    // run and report, but nothing is downloaded or replaced.
+    bool installsUpdates() const { return installsUpdates_; }
+    // For such a copy with a newer release available: "Version X is available. Update it with your
+    // package manager."; null otherwise.
+    QString packageManagerNotice() const;
 
     // (Re)starts the automatic schedule as Config::autoUpdate() now says: a check after the first
     // delay, then one every period. With autoUpdate off, nothing is scheduled.
@@ -82,7 +91,8 @@ public:
     void checkNow() { check(true); }
     void dismiss();
     // Downloads, verifies and installs the available release, then calls the quit callback.
-    // Refused when nothing is available or a check or installation runs.
+    // Refused when nothing is available, a check or installation runs, or the copy does not
+    // install its own updates.
     void install();
 
 Q_SIGNALS:
@@ -111,6 +121,7 @@ private:
 
     Options options_;
     QString runningVersion_;
+    bool installsUpdates_;
     QTimer* firstCheck_;
     QTimer* timer_;
 

@@ -1,8 +1,6 @@
 #include "desktop/platform/dbus_notifier.h"
 
-#include <cstdlib>
-#include <filesystem>
-#include <string>
+#include <cstdio>
 
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
@@ -10,6 +8,7 @@
 #include <QStringList>
 #include <QVariantMap>
 
+#include "core/settings/app_identity.h"
 #include "core/settings/app_info.h"
 #include "desktop/platform/notification_signals.h"
 
@@ -21,39 +20,32 @@ const QString kService = QStringLiteral("org.freedesktop.Notifications");
 const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
 const QString kInterface = QStringLiteral("org.freedesktop.Notifications");
 
-bool desktopFileInstalled() {
-    namespace fs = std::filesystem;
-    const std::string name = std::string(AppInfo::kBundleIdentifier) + ".desktop";
-    std::string dirs;
-    if (const char* home = std::getenv("XDG_DATA_HOME"); home && *home)
-        dirs = home;
-    else if (const char* h = std::getenv("HOME"))
-        dirs = std::string(h) + "/.local/share";
-    const char* system = std::getenv("XDG_DATA_DIRS");
-    dirs += ':' + std::string(system && *system ? system : "/usr/local/share:/usr/share");
-    std::size_t start = 0;
-    while (start <= dirs.size()) {
-        const auto end = std::min(dirs.find(':', start), dirs.size());
-        std::error_code ec;
-        if (end > start && fs::exists(fs::path(dirs.substr(start, end - start)) / "applications" / name, ec))
-            return true;
-        start = end + 1;
-    }
-    return false;
-}
+const char* const kNoIdentity =
+    "trayline: notifications are off: this copy of Trayline has no application identity (it runs "
+    "neither from a Trayline.app bundle nor with com.brindle.trayline.desktop in the applications "
+    "folder of $XDG_DATA_HOME or $XDG_DATA_DIRS). Install Trayline (its package, its bundle, or "
+    "\"cmake --install BUILD --component fhs --prefix ~/.local\"), or copy its desktop file into "
+    "~/.local/share/applications.\n";
 
 }  // namespace
 
 DBusNotifier::DBusNotifier(QDBusConnection bus, bool hasApplicationIdentity, QObject* parent)
-    : QObject(parent), bus_(std::move(bus)), enabled_(hasApplicationIdentity) {
+    : QObject(parent),
+      bus_(std::move(bus)),
+      enabled_(hasApplicationIdentity),
+      icon_(QString::fromStdString(identity::notificationIcon())),
+      warn_([](const char* text) { std::fputs(text, stderr); }) {
     if (enabled_ && bus_.isConnected())
         connect(new NotificationSignals(bus_, this), &NotificationSignals::ActionInvoked, this,
                 &DBusNotifier::onActionInvoked);
 }
 
 bool DBusNotifier::applicationIdentityPresent() {
-    return AppInfo::currentBundle().has_value() || desktopFileInstalled();
+    return AppInfo::currentBundle() || AppInfo::currentPackagePrefix() ||
+           identity::installedDesktopFile(identity::searchedDataDirs());
 }
+
+void DBusNotifier::setWarningOutput(std::function<void(const char*)> warn) { warn_ = std::move(warn); }
 
 void DBusNotifier::requestPermission() {
     if (!enabled_ || !bus_.isConnected())
@@ -63,6 +55,10 @@ void DBusNotifier::requestPermission() {
 }
 
 void DBusNotifier::send(const QString& title, const QString& body, const QString& identifier) {
+    if (!enabled_ && !warned_) {
+        warned_ = true;  // once: the reason does not change while the process runs
+        warn_(kNoIdentity);
+    }
     if (!enabled_ || !bus_.isConnected())
         return;
     if (const auto it = inFlight_.find(identifier); it != inFlight_.end()) {
@@ -79,9 +75,8 @@ void DBusNotifier::post(const QString& identifier, const Content& content) {
     hints.insert(QStringLiteral("sound-name"), QStringLiteral("message-new-instant"));
     hints.insert(QStringLiteral("desktop-entry"), QString::fromLatin1(AppInfo::kBundleIdentifier));
     auto message = QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));
-    message << QStringLiteral("Trayline") << replaces << QString::fromLatin1(AppInfo::kBundleIdentifier)
-            << content.title << content.body << QStringList{QStringLiteral("default"), QStringLiteral("Show")}
-            << hints << int(-1);
+    message << QStringLiteral("Trayline") << replaces << icon_ << content.title << content.body
+            << QStringList{QStringLiteral("default"), QStringLiteral("Show")} << hints << int(-1);
     inFlight_[identifier] = std::nullopt;
     auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(message), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,

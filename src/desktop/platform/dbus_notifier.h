@@ -4,6 +4,7 @@
 // identifiers ("mine-<sys_id>", "new-<sys_id>") are mapped to the numbers it returned and sent
 // back as replaces_id: one visible notification per task and kind.
 
+#include <functional>
 #include <optional>
 #include <unordered_map>
 
@@ -18,11 +19,17 @@ namespace trayline {
 class DBusNotifier : public QObject, public Notifier {
     Q_OBJECT
 public:
-    // Without an application identity nothing is ever posted (a bare build-tree binary).
+    // Without an application identity nothing is ever posted (a bare build-tree binary); the first
+    // notification skipped for that says why on stderr. The icon each notification names is the
+    // app's theme icon or its file (see identity::notificationIcon), looked up once here.
     DBusNotifier(QDBusConnection bus, bool hasApplicationIdentity, QObject* parent = nullptr);
 
     // Running from a Trayline.app bundle, or installed with its desktop file.
     static bool applicationIdentityPresent();
+
+    QString icon() const { return icon_; }
+    // Where the one warning about skipped notifications goes (stderr by default).
+    void setWarningOutput(std::function<void(const char*)> warn);
 
     void requestPermission() override;
     void send(const QString& title, const QString& body, const QString& identifier) override;
@@ -43,6 +50,9 @@ private:
 
     QDBusConnection bus_;
     bool enabled_;
+    QString icon_;
+    std::function<void(const char*)> warn_;
+    bool warned_ = false;
     std::unordered_map<QString, uint> serverIDs_;
     // Identifiers whose Notify call is still unanswered, with a post that arrived meanwhile: it is
     // sent once the number is known, so two quick posts cannot create two notifications.

@@ -6,6 +6,7 @@
 
 #include "core/platform/atomic_file.h"
 #include "core/platform/paths.h"
+#include "core/settings/app_info.h"
 
 namespace trayline {
 
@@ -30,6 +31,33 @@ std::string trim(const std::string& s) {
 bool isReserved(char c) {
     static const std::string reserved = " \t\n\"'\\><~|&;$*?#()`";
     return reserved.find(c) != std::string::npos;
+}
+
+// Calls `visit` with each key and value of the [Desktop Entry] group.
+template <typename Visit>
+void forEachEntryKey(const std::string& text, Visit visit) {
+    std::istringstream lines(text);
+    std::string line;
+    bool inEntry = false;
+    while (std::getline(lines, line)) {
+        line = trim(line);
+        if (line.starts_with('[')) {
+            inEntry = line == "[Desktop Entry]";
+            continue;
+        }
+        const auto eq = line.find('=');
+        if (inEntry && eq != std::string::npos)
+            visit(trim(line.substr(0, eq)), trim(line.substr(eq + 1)));
+    }
+}
+
+// What the entry runs: the package's menu entry's Exec for a package install, else the path.
+std::string execFor(const std::filesystem::path& executable) {
+    if (const auto prefix = AppInfo::packagePrefixContaining(executable))
+        if (const auto text = readWholeFile(*prefix / "share" / "applications" / AppInfo::kDesktopFileName))
+            if (auto exec = desktopEntryExec(*text); !exec.empty())
+                return exec;
+    return desktopExecArgument(executable.string());
 }
 
 }  // namespace
@@ -77,24 +105,21 @@ bool XdgAutostartItem::isEnabled() const {
     const auto text = readWholeFile(entryPath());
     if (!text)
         return false;
-    std::istringstream lines(*text);
-    std::string line;
-    bool inEntry = false;
-    while (std::getline(lines, line)) {
-        line = trim(line);
-        if (line.starts_with('[')) {
-            inEntry = line == "[Desktop Entry]";
-            continue;
-        }
-        const auto eq = line.find('=');
-        if (!inEntry || eq == std::string::npos)
-            continue;
-        const auto key = trim(line.substr(0, eq));
-        const auto value = trim(line.substr(eq + 1));
+    bool enabled = true;
+    forEachEntryKey(*text, [&](const std::string& key, const std::string& value) {
         if ((key == "Hidden" && value == "true") || (key == "X-GNOME-Autostart-enabled" && value == "false"))
-            return false;
-    }
-    return true;
+            enabled = false;
+    });
+    return enabled;
+}
+
+std::string desktopEntryExec(const std::string& text) {
+    std::string exec;
+    forEachEntryKey(text, [&](const std::string& key, const std::string& value) {
+        if (key == "Exec" && exec.empty())
+            exec = value;
+    });
+    return exec;
 }
 
 std::string XdgAutostartItem::entryText() const {
@@ -102,7 +127,7 @@ std::string XdgAutostartItem::entryText() const {
            "Type=Application\n"
            "Name=Trayline\n"
            "Comment=ServiceNow task queue in the tray\n"
-           "Exec=" + desktopExecArgument(executable_.string()) + "\n"
+           "Exec=" + execFor(executable_) + "\n"
            "Icon=com.brindle.trayline\n"
            "Terminal=false\n"
            "X-GNOME-Autostart-enabled=true\n";

@@ -27,6 +27,8 @@ protected:
 
 // An XDG autostart entry for the running executable: enabled means the entry exists and is
 // neither hidden nor switched off. Register writes the entry atomically; unregister removes it.
+// A copy a package installed starts at login as its menu entry does (the installed desktop file's
+// Exec), so an upgrade or a move of the package keeps the entry working.
 class XdgAutostartItem : public LoginItem {
 public:
     // `executable`: what the entry starts (the running one by default); `autostartDir`: where the
@@ -48,6 +50,9 @@ private:
     std::filesystem::path executable_;
     std::filesystem::path autostartDir_;
 };
+
+// The Exec value of the [Desktop Entry] group of a desktop file's text; empty when it has none.
+std::string desktopEntryExec(const std::string& text);
 
 // The program as one argument of a desktop entry's Exec key: quoted and escaped where the Desktop
 // Entry rules require it (reserved characters, "%" doubled), then escaped as a string value.

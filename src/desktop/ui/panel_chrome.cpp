@@ -117,7 +117,11 @@ UpdateBanner::UpdateBanner(Updater* updater, QWidget* parent) : QWidget(parent),
 }
 
 void UpdateBanner::refresh() {
-    title_->setText(QStringLiteral("Version ") + updater_->availableVersion() + QStringLiteral(" is available"));
+    // A package's copy is updated by the package manager: the banner says so and offers no install.
+    title_->setText(updater_->installsUpdates()
+                        ? QStringLiteral("Version ") + updater_->availableVersion() + QStringLiteral(" is available")
+                        : updater_->packageManagerNotice());
+    install_->setVisible(updater_->installsUpdates());
     // At most one line: the updater's status, else its error (red, up to 3 lines), else a teaser.
     QString detail;
     NamedColor colour = NamedColor::Secondary;

@@ -285,7 +285,9 @@ void SettingsView::showUpdates() {
     checkNow_->setEnabled(!checking);
     if (updater_->hasAvailable()) {
         updateCaption_->setColour(NamedColor::Green);
-        showText(updateCaption_, QStringLiteral("v") + updater_->availableVersion() + QStringLiteral(" available"));
+        showText(updateCaption_, updater_->installsUpdates()
+                                     ? QStringLiteral("v") + updater_->availableVersion() + QStringLiteral(" available")
+                                     : updater_->packageManagerNotice());
     } else {
         updateCaption_->setColour(NamedColor::Secondary);
         showText(updateCaption_, updater_->status());

@@ -1,0 +1,170 @@
+#!/usr/bin/python3
+"""Installs of the real build: the FHS layout staged with DESTDIR (what a package holds), and what an
+install does to a prefix that already holds an older one, in either layout.
+
+Run with TRAYLINE_CMAKE, TRAYLINE_BUILD_DIR and TRAYLINE_VERSION set."""
+
+import json
+import os
+import shutil
+import struct
+import subprocess
+import tempfile
+import unittest
+
+BUILD = os.environ["TRAYLINE_BUILD_DIR"]
+VERSION = os.environ["TRAYLINE_VERSION"]
+APP_ID = "com.brindle.trayline"
+ICON_SIZES = (16, 22, 24, 32, 48, 64, 128, 256)
+
+
+def install(destdir, component=None, prefix="/usr"):
+    argv = [os.environ["TRAYLINE_CMAKE"], "--install", BUILD, "--prefix", prefix]
+    if component:
+        argv += ["--component", component]
+    subprocess.run(argv, env=dict(os.environ, DESTDIR=destdir), check=True, stdout=subprocess.DEVNULL)
+
+
+def run(argv, stdin="", **env):
+    scratch = tempfile.mkdtemp(prefix="trayline-run-")
+    try:
+        environment = dict(os.environ, XDG_CONFIG_HOME=f"{scratch}/config", XDG_DATA_HOME=f"{scratch}/data",
+                           XDG_RUNTIME_DIR=scratch, **env)
+        return subprocess.run(argv, input=stdin, capture_output=True, text=True, timeout=30, env=environment)
+    finally:
+        shutil.rmtree(scratch)
+
+
+def png_size(path):
+    with open(path, "rb") as f:
+        header = f.read(24)
+    assert header[:8] == b"\x89PNG\r\n\x1a\n", path
+    return struct.unpack(">II", header[16:24])
+
+
+def write(path, text):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "w") as f:
+        f.write(text)
+
+
+class StagedPackageInstall(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.stage = tempfile.mkdtemp(prefix="trayline-stage-")
+        install(cls.stage, component="fhs")
+        cls.usr = f"{cls.stage}/usr"
+        cls.trayline = f"{cls.usr}/bin/trayline"
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.stage)
+
+    def test_version_help_and_usage_errors(self):
+        version = run([self.trayline, "--version"])
+        self.assertEqual((version.returncode, version.stdout, version.stderr), (0, f"trayline {VERSION}\n", ""))
+        for flag in ("--help", "-h"):
+            shown = run([self.trayline, flag])
+            self.assertEqual(shown.returncode, 0)
+            for option in ("--mcp", "--toggle", "--version", "show or hide the running instance's panel"):
+                self.assertIn(option, shown.stdout)
+        for argv in (["--bogus"], ["--toggle", "--Mcp"], ["--mcp-debug"], ["stray"], ["--help", "--bogus"]):
+            with self.subTest(argv=argv):
+                refused = run([self.trayline, *argv])
+                self.assertEqual(refused.returncode, 2)
+                self.assertEqual(refused.stdout, "")
+                self.assertIn(argv[-1], refused.stderr)
+                self.assertIn("Usage: trayline", refused.stderr)
+
+    def test_mcp_answers_initialize_as_the_installed_version_whatever_else_is_given(self):
+        line = json.dumps({"jsonrpc": "2.0", "id": 1, "method": "initialize",
+                           "params": {"protocolVersion": "2025-06-18"}}) + "\n"
+        for argv in (["--mcp"], ["--bogus", "--mcp"]):
+            with self.subTest(argv=argv):
+                served = run([self.trayline, *argv], stdin=line)
+                self.assertEqual(served.returncode, 0, served.stderr)
+                reply = json.loads(served.stdout.splitlines()[0])
+                self.assertEqual(reply["result"]["serverInfo"], {"name": "trayline", "version": VERSION})
+
+    def test_tray_library_is_found_in_lib_trayline(self):
+        # A platform plugin that does not exist stops the toolkit right after the library is in.
+        started = run([self.trayline], QT_QPA_PLATFORM="no-such-platform")
+        self.assertNotIn("cannot load the tray application", started.stderr)
+        self.assertIn("no-such-platform", started.stderr)
+
+    def test_desktop_file_metainfo_and_man_page_pass_their_checks(self):
+        desktop = f"{self.usr}/share/applications/{APP_ID}.desktop"
+        checked = subprocess.run(["desktop-file-validate", desktop], capture_output=True, text=True)
+        self.assertEqual(checked.returncode, 0, checked.stdout)
+        self.assertNotIn("error", checked.stdout)
+        with open(desktop) as f:
+            entry = f.read()
+        for line in ("Exec=trayline", f"Icon={APP_ID}", "Categories=Network;Office;", "StartupWMClass=Trayline"):
+            self.assertIn(line + "\n", entry)
+        self.assertIn("\nKeywords=", entry)
+
+        metainfo = f"{self.usr}/share/metainfo/{APP_ID}.metainfo.xml"
+        checked = subprocess.run(["appstreamcli", "validate", "--no-net", "--pedantic", metainfo],
+                                 capture_output=True, text=True)
+        self.assertEqual(checked.returncode, 0, checked.stdout)
+        with open(metainfo) as f:
+            text = f.read()
+        self.assertIn(f'<release version="{VERSION}" date="', text)
+        self.assertIn(f'<launchable type="desktop-id">{APP_ID}.desktop</launchable>', text)
+
+        page = subprocess.run(["man", "--warnings", "-E", "UTF-8", "-l", "-Tutf8", "-Z",
+                               f"{self.usr}/share/man/man1/trayline.1"],
+                              capture_output=True, text=True, env=dict(os.environ, LC_ALL="C.UTF-8"))
+        self.assertEqual((page.returncode, page.stderr), (0, ""))
+        rendered = subprocess.run(["man", "-l", f"{self.usr}/share/man/man1/trayline.1"], capture_output=True,
+                                  text=True, env=dict(os.environ, MANPAGER="cat", LC_ALL="C.UTF-8")).stdout
+        for section in ("RUN MODES", "FILES", "ENVIRONMENT", "EXIT STATUS", "--toggle", "--mcp"):
+            self.assertIn(section, rendered)
+
+    def test_every_icon_size_and_the_scalable_one(self):
+        for size in ICON_SIZES:
+            with self.subTest(size=size):
+                self.assertEqual(png_size(f"{self.usr}/share/icons/hicolor/{size}x{size}/apps/{APP_ID}.png"),
+                                 (size, size))
+        self.assertTrue(os.path.isfile(f"{self.usr}/share/icons/hicolor/scalable/apps/{APP_ID}.svg"))
+
+
+class InstallOverAnOlderOne(unittest.TestCase):
+    def setUp(self):
+        self.stage = tempfile.mkdtemp(prefix="trayline-prefix-")
+        self.addCleanup(shutil.rmtree, self.stage)
+
+    def test_fhs_replaces_files_and_drops_what_the_older_one_listed(self):
+        usr = f"{self.stage}/usr"
+        write(f"{usr}/bin/trayline", "older executable")
+        write(f"{usr}/share/icons/hicolor/20x20/apps/{APP_ID}.png", "an icon size this version dropped")
+        write(f"{usr}/share/trayline/installed-files",
+              f"bin/trayline\nshare/icons/hicolor/20x20/apps/{APP_ID}.png\n/etc/passwd\nshare/../../keep\n")
+        write(f"{usr}/share/icons/hicolor/20x20/apps/other.png", "another application's file")
+        write(f"{self.stage}/keep", "outside the prefix")
+        install(self.stage, component="fhs")
+        self.assertFalse(os.path.exists(f"{usr}/share/icons/hicolor/20x20/apps/{APP_ID}.png"))
+        self.assertTrue(os.path.exists(f"{usr}/share/icons/hicolor/20x20/apps/other.png"))
+        self.assertTrue(os.path.exists(f"{self.stage}/keep"))
+        self.assertEqual(run([f"{usr}/bin/trayline", "--version"]).stdout, f"trayline {VERSION}\n")
+        with open(f"{usr}/share/trayline/installed-files") as f:
+            listed = f.read().split()
+        self.assertIn("lib/trayline/libtrayline-tray.so", listed)
+        self.assertNotIn(f"share/icons/hicolor/20x20/apps/{APP_ID}.png", listed)
+
+    def test_bundle_is_replaced_whole_with_the_same_resources_inside(self):
+        contents = f"{self.stage}/opt/Trayline.app/Contents"
+        write(f"{contents}/Resources/left-over.txt", "would be sealed into the next release")
+        install(self.stage, prefix="/opt")  # the default layout
+        self.assertFalse(os.path.exists(f"{contents}/Resources/left-over.txt"))
+        for path in ("Info.plist", "bin/trayline", "lib/libtrayline-tray.so", "Resources/CHANGELOG.md",
+                     f"Resources/applications/{APP_ID}.desktop", f"Resources/metainfo/{APP_ID}.metainfo.xml",
+                     "Resources/man/man1/trayline.1", f"Resources/icons/hicolor/scalable/apps/{APP_ID}.svg",
+                     *(f"Resources/icons/hicolor/{s}x{s}/apps/{APP_ID}.png" for s in ICON_SIZES)):
+            self.assertTrue(os.path.isfile(f"{contents}/{path}"), path)
+        self.assertFalse(os.path.exists(f"{self.stage}/opt/bin"), "the FHS layout came along")
+        self.assertEqual(run([f"{contents}/bin/trayline", "--version"]).stdout, f"trayline {VERSION}\n")
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
