@@ -20,6 +20,10 @@ std::string formatUtc(Instant t);
 double secondsSinceReferenceDate(Instant t);
 Instant fromSecondsSinceReferenceDate(double seconds);
 
+// `hour`:00 local time on the calendar day after the one `now` falls on, in `timeZone` (an Olson id;
+// empty: the user's zone). Daylight-saving changes are the calendar's: the day may be 23 or 25 hours.
+Instant nextDayAt(Instant now, int hour, const std::string& timeZone = {});
+
 // Formats dates for people in a locale and time zone. The default-constructed formatter uses the
 // user's locale (LC_TIME/LANG) and time zone (TZ or the system zone); tests pass fixed ones.
 class DateFormatter {

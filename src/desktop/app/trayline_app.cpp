@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -27,10 +28,6 @@ const char* const kNoTrayMessage =
     "AppIndicator/StatusNotifier extension (Debian: gnome-shell-extension-appindicator), then start "
     "Trayline again.";
 
-QWidget* panelContent(AppModel& model, AuthManager&, Updater& updater) {
-    return new ui::ContentView(&model, &updater);
-}
-
 // The two counts and nothing else: neither the sign-in state nor an error changes the picture.
 QImage countsIcon(const AppModel& model) {
     return ui::MenuBarLabel(static_cast<std::int64_t>(model.myTasks().size()), model.unassignedCount())
@@ -50,9 +47,14 @@ TraylineApp::TraylineApp(Options options, QObject* parent)
       notifier_(options_.bus, options_.hasApplicationIdentity),
       model_(withNotifier(options_.model, &notifier_)),
       updater_(options_.updater),
+      shortcut_(options_.shortcut),
       tray_(nullptr, options_.tray) {
     if (!options_.makeContent)
-        options_.makeContent = panelContent;
+        options_.makeContent = [this](AppModel& model, AuthManager&, Updater& updater) {
+            ui::ContentView::Services services;
+            services.shortcut = &shortcut_;
+            return new ui::ContentView(&model, &updater, std::move(services));
+        };
     if (!options_.renderIcon)
         options_.renderIcon = countsIcon;
     tray_.setContent(options_.makeContent(model_, *model_.auth(), updater_));
@@ -60,6 +62,7 @@ TraylineApp::TraylineApp(Options options, QObject* parent)
     for (auto signal : {&AppModel::myTasksChanged, &AppModel::groupTasksChanged})
         connect(&model_, signal, this, &TraylineApp::rebuildIcon);
     connect(&tray_, &TrayHost::trayUnavailable, this, &TraylineApp::reportMissingTray);
+    connect(&shortcut_, &GlobalShortcut::activated, &tray_, &TrayHost::togglePanel);
     rebuildIcon();
 }
 
@@ -70,6 +73,7 @@ void TraylineApp::start() {
     // The panel content exists from launch, so its start-up task (the update schedule) runs now:
     // never later than the first time the panel shows.
     updater_.start();
+    shortcut_.start();
 }
 
 void TraylineApp::rebuildIcon() { tray_.setIcon(options_.renderIcon(model_)); }
@@ -99,10 +103,14 @@ int runTrayApplication(int argc, char** argv) {
     QApplication::setApplicationVersion(QString::fromStdString(AppInfo::version()));
     QApplication::setQuitOnLastWindowClosed(false);
 
+    // "--toggle" (for a keyboard shortcut): show the running panel or hide it; with nothing
+    // running, start and show the panel.
+    const bool toggle = std::any_of(argv + 1, argv + argc, [](const char* a) { return std::strcmp(a, "--toggle") == 0; });
     SingleInstance instance(SingleInstance::defaultDirectory());
     try {
         if (instance.claim() == SingleInstance::Role::Secondary) {
-            if (instance.askPrimaryToShow(std::chrono::seconds(5)))
+            using Request = SingleInstance::Request;
+            if (instance.askPrimary(toggle ? Request::toggle : Request::show, std::chrono::seconds(5)))
                 return 0;
             std::fprintf(stderr, "trayline: Trayline is already running but does not answer at %s.\n",
                          instance.socketPath().c_str());
@@ -114,6 +122,7 @@ int runTrayApplication(int argc, char** argv) {
 
     TraylineApp tray({});
     QObject::connect(&instance, &SingleInstance::showRequested, &tray.tray(), &TrayHost::showPanel);
+    QObject::connect(&instance, &SingleInstance::toggleRequested, &tray.tray(), &TrayHost::togglePanel);
     QObject::connect(&tray, &TraylineApp::cannotShowIcon, &app, [] {
         // A moment for the notification to leave before the process ends.
         QTimer::singleShot(1000, qApp, [] { QCoreApplication::exit(1); });
@@ -124,6 +133,8 @@ int runTrayApplication(int argc, char** argv) {
         QCoreApplication::quit();
     });
     tray.start();
+    if (toggle)
+        QTimer::singleShot(0, &tray.tray(), &TrayHost::showPanel);
     const int status = QApplication::exec();
     if (restart) {
         // Descriptors are close-on-exec, so the lock is free for the new process.

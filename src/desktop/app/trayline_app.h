@@ -1,8 +1,8 @@
 #pragma once
 
 // The tray application's composition: one queue model (which owns the sign-in state and starts
-// polling when it is built), one updater, the notification poster, and the tray item with its
-// panel. The panel content and the item's image come from the two seams in Options, so the views
+// polling when it is built), one updater, the notification poster, the tray item with its panel,
+// and the desktop-wide shortcut that toggles the panel. The panel content and the item's image come from the two seams in Options, so the views
 // can be swapped without touching the wiring.
 
 #include <functional>
@@ -14,6 +14,7 @@
 #include "desktop/models/app_model.h"
 #include "desktop/models/updater.h"
 #include "desktop/platform/dbus_notifier.h"
+#include "desktop/platform/global_shortcut.h"
 #include "desktop/platform/tray_host.h"
 
 class QWidget;
@@ -34,19 +35,21 @@ public:
         TrayHost::Options tray;
         AppModel::Options model;  // its notifier is replaced by the app's own
         Updater::Options updater;
+        GlobalShortcut::Options shortcut;
         QDBusConnection bus = QDBusConnection::sessionBus();
         bool hasApplicationIdentity = DBusNotifier::applicationIdentityPresent();
     };
 
     explicit TraylineApp(Options options, QObject* parent = nullptr);
 
-    // Asks for notification permission (when the app has an identity), shows the tray item and
-    // starts the update schedule.
+    // Asks for notification permission (when the app has an identity), shows the tray item, starts
+    // the update schedule and asks the desktop for the shortcut.
     void start();
 
     AppModel& model() { return model_; }
     Updater& updater() { return updater_; }
     TrayHost& tray() { return tray_; }
+    GlobalShortcut& shortcut() { return shortcut_; }
 
 Q_SIGNALS:
     // No tray appeared in time; the user has been told on stderr (and by notification).
@@ -61,6 +64,7 @@ private:
     DBusNotifier notifier_;
     AppModel model_;
     Updater updater_;
+    GlobalShortcut shortcut_;
     TrayHost tray_;
 };
 

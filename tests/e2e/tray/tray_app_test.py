@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """The real tray application on a private desktop: its tray item follows the queue, a click opens
-the panel that a screen reader can read, a second start opens the running one's panel, Quit ends it
-at once, and a tray that appears late still gets the item.
+the panel that a screen reader can read, a second start opens the running one's panel, `--toggle`
+shows and hides it (or starts the app), Quit ends it at once, and a tray that appears late still
+gets the item.
 
 Run inside `dbus-run-session -- xvfb-run -a`, with TRAYLINE_BINARY and TRAYLINE_DEMO_INSTANCE set.
 Each test gets a seeded, signed-in profile against its own demo instance, a stand-in tray
@@ -39,11 +40,14 @@ def wait_for(predicate, what, timeout=20.0):
 def accessible_panel():
     """The panel window as the accessibility tree shows it while it is showing, else None."""
     for app in pyatspi.Registry.getDesktop(0):
-        if app is not None and app.name == "Trayline":
-            for window in app:
-                if window is not None and window.name == "Trayline" and \
-                        window.getState().contains(pyatspi.STATE_SHOWING):
-                    return window
+        try:
+            if app is not None and app.name == "Trayline":
+                for window in app:
+                    if window is not None and window.name == "Trayline" and \
+                            window.getState().contains(pyatspi.STATE_SHOWING):
+                        return window
+        except Exception:  # an application that has just ended
+            continue
     return None
 
 
@@ -158,6 +162,31 @@ class TrayApplication(OnPrivateDesktop, unittest.TestCase):
         self.assertEqual(second.returncode, 0, second.stderr)
         wait_for(accessible_panel, "the second start to open the panel")
         self.assertIsNone(self.app.poll(), "the first instance ended: " + self.output())
+
+
+class ToggleFromTheKeyboard(OnPrivateDesktop, unittest.TestCase):
+    """`trayline --toggle`, as a desktop's own shortcut settings run it."""
+
+    def toggle(self):
+        run = subprocess.run([os.environ["TRAYLINE_BINARY"], "--toggle"], env=self.env, timeout=30,
+                             capture_output=True, text=True)
+        self.assertEqual(run.returncode, 0, run.stderr)
+
+    def test_shows_then_hides_the_panel_and_starts_the_app_when_none_runs(self):
+        self.assertIsNone(accessible_panel())
+        self.toggle()
+        wait_for(accessible_panel, "--toggle to open the panel")
+        self.toggle()
+        wait_for(lambda: accessible_panel() is None, "a second --toggle to close the panel")
+        self.assertIsNone(self.app.poll(), self.output())
+
+        # A crashed app leaves its socket behind: --toggle starts a new one, which shows its panel.
+        self.app.kill()
+        self.app.wait()
+        self.assertTrue(glob.glob(f"{self.root}/run/trayline-*/instance.sock"))
+        fresh = self.spawn([os.environ["TRAYLINE_BINARY"], "--toggle"], stdout=self.app_log, stderr=subprocess.STDOUT)
+        wait_for(accessible_panel, "a fresh start by --toggle to show its panel")
+        self.assertIsNone(fresh.poll(), self.output())
 
 
 class QuitDuringRefresh(OnPrivateDesktop, unittest.TestCase):
