@@ -50,12 +50,20 @@ public:
         bus_.send(signal);
     }
 
+    void emitShortcutsChanged(const QString& trigger) {
+        auto signal = QDBusMessage::createSignal(kPortalPath, QStringLiteral("org.freedesktop.portal.GlobalShortcuts"),
+                                                 QStringLiteral("ShortcutsChanged"));
+        const PortalShortcuts changed{{"show-trayline", {{"trigger_description", trigger}}}};
+        signal << QVariant::fromValue(QDBusObjectPath(session)) << QVariant::fromValue(changed);
+        bus_.send(signal);
+    }
+
     bool registered = false;
     Answer sessionAnswer = Answer::grant, bindAnswer = Answer::grant;
     QVariantMap sessionOptions, bindOptions;
     QString session, boundSession, parentWindow;
-    PortalShortcuts bound;
-    int bindCalls = 0;
+    PortalShortcuts bound, remembered;
+    int bindCalls = 0, listCalls = 0;
 
 public Q_SLOTS:
     QDBusObjectPath CreateSession(const QVariantMap& options) {
@@ -63,6 +71,10 @@ public Q_SLOTS:
         session = kPortalPath + QStringLiteral("/session/") + caller() + '/' +
                   options.value(QStringLiteral("session_handle_token")).toString();
         return respond(options, sessionAnswer, {{QStringLiteral("session_handle"), QVariant::fromValue(QDBusObjectPath(session))}});
+    }
+    QDBusObjectPath ListShortcuts(const QDBusObjectPath&, const QVariantMap& options) {
+        ++listCalls;
+        return respond(options, Answer::grant, {{QStringLiteral("shortcuts"), QVariant::fromValue(remembered)}});
     }
     QDBusObjectPath BindShortcuts(const QDBusObjectPath& sessionHandle, const QList<trayline::PortalShortcut>& shortcuts,
                                   const QString& parent, const QVariantMap& options) {
@@ -75,6 +87,8 @@ public Q_SLOTS:
         for (const auto& s : shortcuts)
             answered.append({s.id, {{QStringLiteral("description"), s.properties.value(QStringLiteral("description"))},
                                     {QStringLiteral("trigger_description"), QStringLiteral("Super+Shift+T")}}});
+        if (bindAnswer == Answer::grant)
+            remembered = answered;  // as a desktop keeps them for the application
         return respond(options, bindAnswer, {{QStringLiteral("shortcuts"), QVariant::fromValue(answered)}});
     }
 
@@ -146,6 +160,15 @@ TEST_F(GlobalShortcutTest, BindsShowTraylineAndEachActivationTogglesThePanel) {
         return false;
     }));
 
+    // The user gives it other keys in the desktop's settings: the line follows.
+    portal.emitShortcutsChanged("Ctrl+Alt+T");
+    EXPECT_TRUE(spinUntil([&] {
+        for (auto* label : panel->findChildren<QLabel*>())
+            if (label->text() == "Shortcut: Ctrl+Alt+T (change it in your desktop's settings)")
+                return true;
+        return false;
+    }));
+
     QSignalSpy shown(&app.tray(), &TrayHost::panelShown);
     portal.emitActivated(portal.session, "show-trayline");
     ASSERT_TRUE(spinUntil([&] { return app.tray().isPanelVisible(); }));
@@ -156,6 +179,18 @@ TEST_F(GlobalShortcutTest, BindsShowTraylineAndEachActivationTogglesThePanel) {
     EXPECT_EQ(shown.count(), 1) << "only our session's own shortcut toggles";
     EXPECT_EQ(portal.bindCalls, 1);
     EXPECT_FALSE(QString::fromStdString(testing::internal::GetCapturedStderr()).contains("trayline:")) << "nothing to say";
+}
+
+// A desktop that remembers the shortcut from an earlier start lists it; it is not bound (and the user
+// not asked) again.
+TEST_F(GlobalShortcutTest, AShortcutTheDesktopRemembersIsNotBoundAgain) {
+    PortalStandIn portal;
+    portal.remembered = {{"show-trayline", {{"description", "Show Trayline"}, {"trigger_description", "Ctrl+Alt+S"}}}};
+    GlobalShortcut shortcut({QDBusConnection::sessionBus(), 5s});
+    shortcut.start();
+    ASSERT_TRUE(spinUntil([&] { return shortcut.state() == GlobalShortcut::State::bound; }, 10000));
+    EXPECT_EQ(shortcut.trigger(), "Ctrl+Alt+S");
+    EXPECT_EQ(std::make_pair(portal.listCalls, portal.bindCalls), std::make_pair(1, 0));
 }
 
 struct Failure {

@@ -1,5 +1,6 @@
 #include "desktop/platform/global_shortcut.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include <QDBusArgument>
@@ -127,12 +128,34 @@ void GlobalShortcut::request(const QString& method, QList<QVariant> arguments, S
     answerTimer_->start();
 }
 
+namespace {
+
+PortalShortcuts shortcutsIn(const QVariantMap& results) {
+    PortalShortcuts shortcuts;
+    const QVariant listed = results.value(QStringLiteral("shortcuts"));
+    if (listed.userType() == qMetaTypeId<QDBusArgument>())
+        listed.value<QDBusArgument>() >> shortcuts;
+    return shortcuts;
+}
+
+}  // namespace
+
 void GlobalShortcut::sessionCreated(uint response, const QVariantMap& results) {
     const QVariant handle = results.value(QStringLiteral("session_handle"));
     session_ = handle.userType() == qMetaTypeId<QDBusObjectPath>() ? handle.value<QDBusObjectPath>().path()
                                                                     : handle.toString();
     if (response != 0 || session_.isEmpty())
         return giveUp(QStringLiteral("the desktop refused a global shortcut session (response %1)").arg(response));
+    // A desktop that remembers the shortcut from an earlier start has it already; binding again
+    // could ask the user again at every login.
+    request(QStringLiteral("ListShortcuts"), {QVariant::fromValue(QDBusObjectPath(session_)), QVariantMap()},
+            &GlobalShortcut::shortcutsListed);
+}
+
+void GlobalShortcut::shortcutsListed(uint response, const QVariantMap& results) {
+    const auto listed = shortcutsIn(results);
+    if (response == 0 && std::any_of(listed.begin(), listed.end(), [](const auto& s) { return s.id == QLatin1String(kId); }))
+        return shortcutsBound(response, results);
     const PortalShortcuts shortcuts{{QString::fromLatin1(kId),
                                      {{QStringLiteral("description"), QString::fromLatin1(kDescription)},
                                       {QStringLiteral("preferred_trigger"), QString::fromLatin1(kPreferredTrigger)}}}};
@@ -144,11 +167,7 @@ void GlobalShortcut::sessionCreated(uint response, const QVariantMap& results) {
 void GlobalShortcut::shortcutsBound(uint response, const QVariantMap& results) {
     if (response != 0)
         return giveUp(QStringLiteral("the desktop refused the global shortcut (response %1)").arg(response));
-    PortalShortcuts shortcuts;
-    const QVariant bound = results.value(QStringLiteral("shortcuts"));
-    if (bound.userType() == qMetaTypeId<QDBusArgument>())
-        bound.value<QDBusArgument>() >> shortcuts;
-    takeTrigger(shortcuts);
+    takeTrigger(shortcutsIn(results));
     setState(State::bound);
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 
 // One desktop-wide shortcut, "Show Trayline", through the XDG GlobalShortcuts portal: a session is
-// created, the shortcut bound with a suggested trigger (the user changes it in the desktop's
-// settings), and each activation toggles the panel. Every step is asynchronous; a desktop without
+// created, the shortcut bound with a suggested trigger unless the desktop lists it already (the
+// user changes it in the desktop's settings), and each activation toggles the panel. Every step is asynchronous; a desktop without
 // the portal, or one that refuses or never answers, leaves the app as it was, with one line on
 // stderr pointing at "trayline --toggle".
 
@@ -83,6 +83,7 @@ private:
     using Step = void (GlobalShortcut::*)(uint, const QVariantMap&);
     void request(const QString& method, QList<QVariant> arguments, Step onResponse);
     void sessionCreated(uint response, const QVariantMap& results);
+    void shortcutsListed(uint response, const QVariantMap& results);
     void shortcutsBound(uint response, const QVariantMap& results);
     void takeTrigger(const PortalShortcuts& shortcuts);
     void giveUp(const QString& why);
