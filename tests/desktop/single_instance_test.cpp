@@ -5,6 +5,8 @@
 #include <cstring>
 #include <future>
 
+#include <QLocalSocket>
+
 #include "core/platform/unique_fd.h"
 #include "desktop/platform/single_instance.h"
 #include "qt_test_support.h"
@@ -19,10 +21,10 @@ using Role = SingleInstance::Role;
 class SingleInstanceTest : public ::testing::Test {
 protected:
     // A second start finds the lock taken and asks from a worker; this thread serves the primary.
-    bool secondStartIsShown(std::chrono::milliseconds timeout) {
+    bool secondStartIsShown(std::chrono::milliseconds timeout, SingleInstance::Request request = SingleInstance::Request::show) {
         SingleInstance second(dir);
         EXPECT_EQ(second.claim(), Role::Secondary);
-        auto asked = std::async(std::launch::async, [&] { return second.askPrimaryToShow(timeout); });
+        auto asked = std::async(std::launch::async, [&] { return second.askPrimary(request, timeout); });
         test::spinUntil([&] { return asked.wait_for(0s) == std::future_status::ready; }, 10000);
         return asked.get();
     }
@@ -43,6 +45,26 @@ TEST_F(SingleInstanceTest, ASecondStartAsksTheFirstToShowItsPanelOverAPrivateSoc
     QSignalSpy shown(&first, &SingleInstance::showRequested);
     EXPECT_TRUE(secondStartIsShown(5s));
     EXPECT_EQ(shown.count(), 1);
+}
+
+// "trayline --toggle" is its own request: the panel shows or hides; a plain second start only shows.
+TEST_F(SingleInstanceTest, AToggleIsToldApartFromAShowAndAnythingElseIsIgnored) {
+    SingleInstance first(dir);
+    ASSERT_EQ(first.claim(), Role::Primary);
+    QSignalSpy shown(&first, &SingleInstance::showRequested);
+    QSignalSpy toggled(&first, &SingleInstance::toggleRequested);
+    EXPECT_TRUE(secondStartIsShown(5s, SingleInstance::Request::toggle));
+    EXPECT_TRUE(secondStartIsShown(5s, SingleInstance::Request::toggle));
+    EXPECT_TRUE(secondStartIsShown(5s));
+    EXPECT_EQ(std::make_pair(shown.count(), toggled.count()), std::make_pair(qsizetype(1), qsizetype(2)));
+
+    QLocalSocket stranger;
+    stranger.connectToServer(QString::fromStdString(first.socketPath().string()));
+    ASSERT_TRUE(stranger.waitForConnected(5000));
+    stranger.write("toggle-all\n");
+    ASSERT_TRUE(test::spinUntil([&] { return stranger.state() == QLocalSocket::UnconnectedState; }, 5000));
+    EXPECT_EQ(stranger.readAll(), "") << "no confirmation for what was not done";
+    EXPECT_EQ(std::make_pair(shown.count(), toggled.count()), std::make_pair(qsizetype(1), qsizetype(2)));
 }
 
 TEST_F(SingleInstanceTest, LeftoversOfAnEndedProcessDoNotBlockTheNextStart) {

@@ -72,6 +72,14 @@ std::optional<nlohmann::json> PreferencesFile::value(const std::string& key) con
 }
 
 void PreferencesFile::set(const std::string& key, nlohmann::json value) {
+    update([&](nlohmann::json& obj) { obj[key] = std::move(value); });
+}
+
+void PreferencesFile::remove(const std::string& key) {
+    update([&](nlohmann::json& obj) { obj.erase(key); });
+}
+
+void PreferencesFile::update(const std::function<void(nlohmann::json&)>& change) {
     FileLock lock(path_);
     nlohmann::json obj = nlohmann::json::object();
     if (const auto text = readWholeFile(path_)) {
@@ -83,7 +91,7 @@ void PreferencesFile::set(const std::string& key, nlohmann::json value) {
             writeFileAtomically(aside, *text, 0600);
         }
     }
-    obj[key] = std::move(value);
+    change(obj);
     writeFileAtomically(path_, obj.dump(2) + "\n", 0600);
 }
 

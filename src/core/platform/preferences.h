@@ -3,6 +3,7 @@
 // The per-user preferences domain: one JSON object in a file, values keeping their JSON types.
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -29,10 +30,14 @@ public:
     // an object is first kept aside as "<name>.bad" instead of being lost. Throws std::system_error
     // when the file cannot be written.
     void set(const std::string& key, nlohmann::json value);
+    // The same write, leaving the key absent (so its reader's default applies again).
+    void remove(const std::string& key);
 
     const std::filesystem::path& path() const { return path_; }
 
 private:
+    void update(const std::function<void(nlohmann::json&)>& change);
+
     std::filesystem::path path_;
 };
 

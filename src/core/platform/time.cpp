@@ -1,5 +1,6 @@
 #include "core/platform/time.h"
 
+#include <unicode/ucal.h>
 #include <unicode/udat.h>
 #include <unicode/udatpg.h>
 #include <unicode/ustring.h>
@@ -238,6 +239,28 @@ Instant fromSecondsSinceReferenceDate(double seconds) {
     const double unixSeconds = std::clamp(seconds + kReferenceDateUnixSeconds, -9.2e9, 9.2e9);
     return Instant{std::chrono::duration_cast<Instant::duration>(
         std::chrono::duration<double>(unixSeconds))};
+}
+
+Instant nextDayAt(Instant now, int hour, const std::string& timeZone) {
+    UErrorCode status = U_ZERO_ERROR;
+    const std::u16string zone16 = toUtf16(timeZone);
+    const UChar* zonePtr = timeZone.empty() ? nullptr : reinterpret_cast<const UChar*>(zone16.c_str());
+    const std::unique_ptr<UCalendar, decltype(&ucal_close)> cal(
+        ucal_open(zonePtr, static_cast<int32_t>(zone16.size()), "", UCAL_GREGORIAN, &status), &ucal_close);
+    if (U_SUCCESS(status)) {
+        ucal_setMillis(cal.get(), toUDate(now), &status);
+        ucal_add(cal.get(), UCAL_DATE, 1, &status);
+        ucal_set(cal.get(), UCAL_HOUR_OF_DAY, hour);
+        ucal_set(cal.get(), UCAL_MINUTE, 0);
+        ucal_set(cal.get(), UCAL_SECOND, 0);
+        ucal_set(cal.get(), UCAL_MILLISECOND, 0);
+        const UDate at = ucal_getMillis(cal.get(), &status);
+        if (U_SUCCESS(status))
+            return Instant{std::chrono::duration_cast<Instant::duration>(
+                std::chrono::milliseconds(static_cast<long long>(at)))};
+    }
+    // No calendar: a day from now is the nearest meaning of "tomorrow".
+    return now + std::chrono::hours(24);
 }
 
 DateFormatter::DateFormatter() {

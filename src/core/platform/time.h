@@ -27,6 +27,9 @@ std::string icuLocaleFromPosix(std::string_view posixName);
 // The locale for dates and times by POSIX precedence: the first non-empty of LC_ALL, LC_TIME and
 // LANG, so English messages with German formats give German dates.
 std::string timeLocaleFromEnvironment(std::string_view lcAll, std::string_view lcTime, std::string_view lang);
+// `hour`:00 local time on the calendar day after the one `now` falls on, in `timeZone` (an Olson id;
+// empty: the user's zone). Daylight-saving changes are the calendar's: the day may be 23 or 25 hours.
+Instant nextDayAt(Instant now, int hour, const std::string& timeZone = {});
 
 // Formats dates for people in a locale and time zone. The default-constructed formatter uses the
 // user's regional format (LC_ALL, LC_TIME, LANG) and time zone (TZ or the system zone); tests

@@ -67,6 +67,15 @@ bool Config::notifyAssignedToMe() { return boolSetting("notifyAssignedToMe", tru
 bool Config::autoUpdate() { return boolSetting("autoUpdate", true); }
 bool Config::mcpAllowWrites() { return boolSetting("mcpAllowWrites", false); }
 
+std::optional<std::int64_t> Config::notificationsPausedUntil() {
+    const auto v = stored("notificationsPausedUntil");
+    if (!v || !v->is_number_integer())
+        return std::nullopt;
+    if (v->is_number_unsigned() && v->get<std::uint64_t>() > static_cast<std::uint64_t>(INT64_MAX))
+        return std::nullopt;
+    return v->get<std::int64_t>();
+}
+
 void Config::setInstanceURL(std::string_view v) { storeTrimmed("instanceURL", v); }
 void Config::setClientID(std::string_view v) { storeTrimmed("clientID", v); }
 void Config::setTable(std::string_view v) { storeTrimmed("table", v); }
@@ -83,6 +92,10 @@ void Config::setNotifyAssignedToMe(bool v) {
 }
 void Config::setAutoUpdate(bool v) { PreferencesFile::forCurrentUser().set("autoUpdate", v); }
 void Config::setMcpAllowWrites(bool v) { PreferencesFile::forCurrentUser().set("mcpAllowWrites", v); }
+void Config::setNotificationsPausedUntil(std::int64_t v) {
+    PreferencesFile::forCurrentUser().set("notificationsPausedUntil", v);
+}
+void Config::clearNotificationsPausedUntil() { PreferencesFile::forCurrentUser().remove("notificationsPausedUntil"); }
 
 std::string Config::clientSecret(const Keychain& keychain) {
     return keychain.get("clientSecret").value_or("");

@@ -4,6 +4,7 @@
 // one process (the tray app) is seen by the next read in another (the MCP server).
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -29,6 +30,9 @@ struct Config {
     static bool notifyAssignedToMe();
     static bool autoUpdate();
     static bool mcpAllowWrites();
+    // "notificationsPausedUntil" when it holds an integer that fits 64 bits, else nullopt. What it
+    // means (seconds since the epoch, -1 for "until resumed") is NotificationPause's business.
+    static std::optional<std::int64_t> notificationsPausedUntil();
 
     // String setters store the text trimmed of Unicode white space and line breaks, also when
     // that leaves it empty. Setters throw std::system_error when the file cannot be written.
@@ -43,6 +47,8 @@ struct Config {
     static void setNotifyAssignedToMe(bool v);
     static void setAutoUpdate(bool v);
     static void setMcpAllowWrites(bool v);
+    static void setNotificationsPausedUntil(std::int64_t v);
+    static void clearNotificationsPausedUntil();  // removes the key
 
     // The OAuth client secret lives in the keychain, never in the preferences file.
     static std::string clientSecret(const Keychain& keychain = Keychain());

@@ -1,9 +1,12 @@
 #include "desktop/app/trayline_app.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include <QApplication>
+#include <QTimer>
 
 #include "core/settings/app_info.h"
 #include "desktop/app/app_icon.h"
@@ -20,8 +23,6 @@ const char* const kNoTrayMessage =
     "back). For a tray icon on GNOME, turn on the AppIndicator extension "
     "(Debian: gnome-shell-extension-appindicator); it is used as soon as it appears.\n";
 
-QWidget* panelContent(AppModel& model, AuthManager&, Updater& updater) {
-    return new ui::ContentView(&model, &updater);
 }
 
 }  // namespace
@@ -37,17 +38,23 @@ TraylineApp::TraylineApp(Options options, QObject* parent)
       notifier_(options_.bus, options_.hasApplicationIdentity),
       model_(withNotifier(options_.model, &notifier_)),
       updater_(options_.updater),
+      shortcut_(options_.shortcut),
       tray_(nullptr, options_.tray) {
     if (!options_.makeContent)
-        options_.makeContent = panelContent;
+        options_.makeContent = [this](AppModel& model, AuthManager&, Updater& updater) {
+            ui::ContentView::Services services;
+            services.shortcut = &shortcut_;
+            return new ui::ContentView(&model, &updater, std::move(services));
+        };
     tray_.setContent(options_.makeContent(model_, *model_.auth(), updater_));
     // The picture shows the length of my list and the unassigned part of the group queue.
-    for (auto signal : {&AppModel::myTasksChanged, &AppModel::groupTasksChanged})
+    for (auto signal : {&AppModel::myTasksChanged, &AppModel::groupTasksChanged, &AppModel::notificationsPausedChanged})
         connect(&model_, signal, this, &TraylineApp::rebuildIcon);
     connect(&tray_, &TrayHost::trayUnavailable, this, [] { std::fputs(kNoTrayMessage, stderr); });
     connect(&notifier_, &DBusNotifier::posted, this, &TraylineApp::onPosted);
     connect(&notifier_, &DBusNotifier::clicked, &tray_, &TrayHost::showPanel);
     connect(&tray_, &TrayHost::panelShown, this, [this] { tray_.setNeedsAttention(false); });
+    connect(&shortcut_, &GlobalShortcut::activated, &tray_, &TrayHost::togglePanel);
     rebuildIcon();
 }
 
@@ -58,17 +65,14 @@ void TraylineApp::start() {
     // The panel content exists from launch, so its start-up task (the update schedule) runs now:
     // never later than the first time the panel shows.
     updater_.start();
-}
-
-void TraylineApp::setNotificationsPaused(bool paused) {
-    paused_ = paused;
-    rebuildIcon();
+    shortcut_.start();
 }
 
 // The two counts (and the pause) and nothing else: neither the sign-in state nor an error changes
 // the picture.
 void TraylineApp::rebuildIcon() {
-    tray_.setCounts({static_cast<std::int64_t>(model_.myTasks().size()), model_.unassignedCount(), paused_});
+    tray_.setCounts({static_cast<std::int64_t>(model_.myTasks().size()), model_.unassignedCount(),
+                     model_.notificationsPaused()});
 }
 
 // Only a new-request notification that really went out asks for attention: one held back (by a
@@ -96,10 +100,14 @@ int runTrayApplication(int argc, char** argv) {
     QApplication::setWindowIcon(appIcon());
     QApplication::setQuitOnLastWindowClosed(false);
 
+    // "--toggle" (for a keyboard shortcut): show the running panel or hide it; with nothing
+    // running, start and show the panel.
+    const bool toggle = std::any_of(argv + 1, argv + argc, [](const char* a) { return std::strcmp(a, "--toggle") == 0; });
     SingleInstance instance(SingleInstance::defaultDirectory());
     try {
         if (instance.claim() == SingleInstance::Role::Secondary) {
-            if (instance.askPrimaryToShow(std::chrono::seconds(5)))
+            using Request = SingleInstance::Request;
+            if (instance.askPrimary(toggle ? Request::toggle : Request::show, std::chrono::seconds(5)))
                 return 0;
             std::fprintf(stderr, "trayline: Trayline is already running but does not answer at %s.\n",
                          instance.socketPath().c_str());
@@ -111,7 +119,10 @@ int runTrayApplication(int argc, char** argv) {
 
     TraylineApp tray({});
     QObject::connect(&instance, &SingleInstance::showRequested, &tray.tray(), &TrayHost::showPanel);
+    QObject::connect(&instance, &SingleInstance::toggleRequested, &tray.tray(), &TrayHost::togglePanel);
     tray.start();
+    if (toggle)
+        QTimer::singleShot(0, &tray.tray(), &TrayHost::showPanel);
     const int status = QApplication::exec();
     // Workers may be blocked in requests that nothing can interrupt; waiting for them (or running
     // destructors that would) could hold up the quit. Only a store the user just asked for (a

@@ -5,6 +5,7 @@
 #include "core/servicenow/service_now_client.h"
 #include "core/settings/config.h"
 #include "desktop/models/auth_manager.h"
+#include "desktop/models/quiet_hours.h"
 #include "desktop/models/settings_model.h"
 #include "desktop/models/task_actions.h"
 #include "desktop/platform/boot_timer.h"
@@ -20,6 +21,8 @@ AppModel::AppModel(Options options, QObject* parent)
     // Here, not in the initialiser list: the pool is the last member.
     actions_ = new TaskActions(this, pool_.get());
     settings_ = new SettingsModel(this, pool_.get());
+    quiet_ = new QuietHours(std::move(options.clock), pool_.get(), this);
+    connect(quiet_, &QuietHours::changed, this, &AppModel::notificationsPausedChanged);
     connect(sleep_, &BootTimer::timeout, this, [this] { pollTick(loop_); });
     connect(auth_, &AuthManager::sessionChanged, this, &AppModel::startSession);
     if (options.startPolling)
@@ -27,6 +30,10 @@ AppModel::AppModel(Options options, QObject* parent)
     else
         recheckReadiness();
 }
+
+bool AppModel::notificationsPaused() const { return quiet_->isPaused(); }
+
+QDateTime AppModel::pausedUntil() const { return quiet_->pausedUntil(); }
 
 QFuture<void> AppModel::recheckReadiness() {
     auto promise = std::make_shared<QPromise<void>>();

@@ -20,6 +20,10 @@
 // Nothing here reads the keyring on the main thread: whether the user is signed in and whether the
 // settings are complete (the client secret is in the keyring) are read on a worker at every refresh;
 // isReady turns true when the first such read has answered.
+//
+// Quiet hours: while notifications are paused (before or after a refresh), that refresh announces
+// nothing; its lists are still published, so the baseline moves on and nothing that arrived during
+// the pause is announced after it.
 
 #include <array>
 #include <chrono>
@@ -36,6 +40,7 @@
 #include <QString>
 
 #include "core/auth/sign_in.h"
+#include "core/platform/time.h"
 #include "desktop/models/auth_manager.h"
 #include "desktop/models/background.h"
 #include "desktop/models/task_order.h"
@@ -44,6 +49,7 @@ namespace trayline {
 
 class BootTimer;
 class Notifier;
+class QuietHours;
 class SettingsModel;
 class TaskActions;
 
@@ -61,6 +67,8 @@ class AppModel : public QObject {
     Q_PROPERTY(bool isConfigured READ isConfigured NOTIFY isConfiguredChanged)
     Q_PROPERTY(bool isReady READ isReady NOTIFY isReadyChanged)
     Q_PROPERTY(trayline::AuthManager* auth READ auth CONSTANT)
+    Q_PROPERTY(bool notificationsPaused READ notificationsPaused NOTIFY notificationsPausedChanged)
+    Q_PROPERTY(QDateTime pausedUntil READ pausedUntil NOTIFY notificationsPausedChanged)
 
 public:
     struct Options {
@@ -69,6 +77,8 @@ public:
         std::chrono::milliseconds minute = std::chrono::minutes(1);
         SignInFlow::Options signIn;    // for the owned AuthManager
         bool startPolling = true;      // the constructor starts the loop
+        // The wall clock that pauses of notifications are measured on; tests set their own.
+        std::function<Instant()> clock = [] { return std::chrono::system_clock::now(); };
     };
 
     explicit AppModel(Options options, QObject* parent = nullptr);
@@ -92,6 +102,11 @@ public:
     // The long-lived actions of the assign and close sheets, and the settings store.
     TaskActions* actions() const { return actions_; }
     SettingsModel* settings() const { return settings_; }
+    // The pause of notifications: its choices, and an error when one could not be stored.
+    QuietHours* quietHours() const { return quiet_; }
+    bool notificationsPaused() const;
+    // When the pause ends by itself; invalid while it lasts until resumed, or when not paused.
+    QDateTime pausedUntil() const;
 
     // Cancels the running loop, refreshes at once, then every Config::pollMinutes() minutes.
     void startPolling();
@@ -117,6 +132,7 @@ Q_SIGNALS:
     void isRefreshingChanged();
     void isConfiguredChanged();
     void isReadyChanged();
+    void notificationsPausedChanged();
     // A refresh cycle ended (also one that stopped at the sign-in check).
     void refreshFinished();
 
@@ -175,6 +191,7 @@ private:
     std::shared_ptr<MeLookup> meLookup_;  // the lookup on its way
     TaskActions* actions_ = nullptr;
     SettingsModel* settings_ = nullptr;
+    QuietHours* quiet_ = nullptr;
     // Last member: jobs still queued are dropped after the destructor has cancelled the running ones.
     WorkerPool pool_{8};  // four list fetches, members and an assignment, with room for overlap
 };

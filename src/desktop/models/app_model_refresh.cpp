@@ -10,6 +10,7 @@
 #include "desktop/models/app_model.h"
 #include "desktop/models/auth_manager.h"
 #include "desktop/models/change_notifications.h"
+#include "desktop/models/quiet_hours.h"
 
 namespace trayline {
 
@@ -43,6 +44,7 @@ struct AppModel::Run {
     bool abandoned = false;  // its loop was restarted: it publishes nothing more
     bool counted = false;    // holds one count of activeRefreshes_
     bool notifies = false;   // the lists it replaces came from the same queue
+    bool quietAtStart = false;  // notifications were paused when it began
     std::string queue;
     bool failed = false;
     std::exception_ptr error;
@@ -67,6 +69,7 @@ AppModel::RunPtr AppModel::startRefresh(std::function<void()> onEnd) {
     auto run = std::make_shared<Run>();
     run->seq = ++refreshSeq_;
     run->onEnd = std::move(onEnd);
+    run->quietAtStart = quiet_->reload();
     running_.push_back(run);
     readReadiness([this, run](const Readiness* ready) {
         if (run->abandoned || !ready)
@@ -209,7 +212,9 @@ void AppModel::succeed(const RunPtr& run) {
         Q_EMIT lastRefreshChanged();
         setErrorMessage(QString());
     }
-    if (run->notifies && notifier_) {
+    // Arrivals seen by a refresh that overlapped a pause came during it: they stay unannounced.
+    const bool quiet = quiet_->reload() || run->quietAtStart;
+    if (run->notifies && notifier_ && !quiet) {
         static const TaskList none;
         static const IdSet noIds;
         notifyChanges(run->previous[0] ? run->published[0] : none, run->previous[0].value_or(noIds),

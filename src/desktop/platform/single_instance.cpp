@@ -15,6 +15,7 @@
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <thread>
 
@@ -27,7 +28,8 @@ namespace trayline {
 
 namespace {
 
-constexpr char kRequest[] = "show\n";
+constexpr char kShow[] = "show\n";
+constexpr char kToggle[] = "toggle\n";
 constexpr char kReply[] = "ok\n";
 
 // Creates `dir` 0700 if missing; refuses anything that is not a real directory of this user
@@ -46,7 +48,7 @@ void ensurePrivateDirectory(const std::filesystem::path& dir) {
 }
 
 // One request and its confirmation over a fresh connection; false when nobody answers in time.
-bool sendRequest(const std::string& path, std::chrono::steady_clock::time_point deadline) {
+bool sendRequest(const std::string& path, std::string_view request, std::chrono::steady_clock::time_point deadline) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (path.size() >= sizeof address.sun_path)
@@ -55,7 +57,7 @@ bool sendRequest(const std::string& path, std::chrono::steady_clock::time_point 
     UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!fd || ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
         return false;
-    if (::send(fd.get(), kRequest, sizeof kRequest - 1, MSG_NOSIGNAL) != sizeof kRequest - 1)
+    if (::send(fd.get(), request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size()))
         return false;
     std::string reply;
     while (reply.size() < sizeof kReply - 1) {
@@ -132,20 +134,24 @@ void SingleInstance::onConnection() {
                     socket->disconnectFromServer();
                 return;
             }
-            const bool show = socket->readLine(64) == kRequest;
-            if (show)
+            const QByteArray line = socket->readLine(64);
+            const bool show = line == kShow, toggle = line == kToggle;
+            if (show || toggle)
                 socket->write(kReply, sizeof kReply - 1);
             socket->disconnectFromServer();
             if (show)
                 Q_EMIT showRequested();
+            else if (toggle)
+                Q_EMIT toggleRequested();
         });
     }
 }
 
-bool SingleInstance::askPrimaryToShow(std::chrono::milliseconds timeout) const {
+bool SingleInstance::askPrimary(Request request, std::chrono::milliseconds timeout) const {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     const std::string path = socketPath().string();
-    while (!sendRequest(path, deadline)) {
+    const std::string_view line = request == Request::toggle ? kToggle : kShow;
+    while (!sendRequest(path, line, deadline)) {
         if (std::chrono::steady_clock::now() >= deadline)
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the primary may be starting

@@ -18,6 +18,7 @@
 #include "desktop/ui/changelog_view.h"
 #include "desktop/ui/close_view.h"
 #include "desktop/ui/panel_chrome.h"
+#include "desktop/ui/quiet_controls.h"
 #include "desktop/ui/settings_view.h"
 #include "desktop/ui/sheet_parts.h"
 #include "desktop/ui/sign_in_prompt.h"
@@ -57,6 +58,7 @@ ContentView::ContentView(AppModel* model, Updater* updater, Services services, Q
     for (auto* page : {loading_, static_cast<QWidget*>(signInPrompt_), static_cast<QWidget*>(lists_)})
         middle_->addWidget(page);
     column->addWidget(middle_, 1);
+    column->addWidget(new PausedLine(model_, this));
     column->addWidget(divider(this));
     auto* footer = new PanelFooter(model_, QString::fromStdString(AppInfo::version()), this);
     column->addWidget(footer);
@@ -119,6 +121,7 @@ QWidget* ContentView::makeSheet(MiddleArea area) {
     switch (area) {
         case MiddleArea::settings: {
             auto* sheet = new SettingsView(model_, updater_, services_.loginItem, middle_);
+            sheet->showShortcut(services_.shortcut);
             connect(sheet, &Sheet::done, this, [this] {
                 showingSettings_ = false;
                 updateMiddle();

@@ -19,6 +19,7 @@ class QStackedWidget;
 
 namespace trayline {
 class AppModel;
+class GlobalShortcut;
 class LoginItem;
 class Updater;
 }
@@ -37,6 +38,7 @@ public:
         TaskRow::Services rows;          // links, clock and date formats of the rows
         std::function<void()> quit;      // default: end the application
         LoginItem* loginItem = nullptr;  // default: the XDG autostart entry (owned here)
+        const GlobalShortcut* shortcut = nullptr;  // the desktop-wide shortcut, when there is one
     };
 
     ContentView(AppModel* model, Updater* updater, Services services, QWidget* parent = nullptr);

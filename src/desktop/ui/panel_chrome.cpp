@@ -14,6 +14,7 @@
 #include "desktop/models/app_model.h"
 #include "desktop/models/updater.h"
 #include "desktop/ui/panel_logic.h"
+#include "desktop/ui/quiet_controls.h"
 #include "desktop/ui/sheet_parts.h"
 #include "desktop/ui/style.h"
 
@@ -168,6 +169,7 @@ PanelFooter::PanelFooter(AppModel* model, const QString& version, QWidget* paren
     row->addWidget(versionButton);
     row->addWidget(updated_);
     row->addStretch();
+    row->addWidget(new NotificationsButton(model_, this));
     row->addWidget(openList);
     row->addWidget(quit);
     connect(versionButton, &QPushButton::clicked, this, &PanelFooter::changelogRequested);

@@ -19,6 +19,7 @@
 #include "desktop/models/background.h"
 #include "desktop/models/updater.h"
 #include "desktop/platform/login_item.h"
+#include "desktop/ui/quiet_controls.h"
 #include "desktop/ui/settings_form.h"
 #include "desktop/ui/settings_mcp_group.h"
 
@@ -98,6 +99,16 @@ SettingsView::SettingsView(AppModel* model, Updater* updater, LoginItem* loginIt
     showAccount();
 }
 
+void SettingsView::showShortcut(const GlobalShortcut* shortcut) {
+    const auto show = [this, shortcut] {
+        shortcut_->setText(shortcut ? ui::shortcutLine(shortcut->state(), shortcut->trigger())
+                                    : ui::shortcutLine(GlobalShortcut::State::unavailable, QString()));
+    };
+    if (shortcut)
+        connect(shortcut, &GlobalShortcut::stateChanged, this, show);
+    show();
+}
+
 QWidget* SettingsView::buildForm() {
     form_ = new QWidget;
     auto* column = new QVBoxLayout(form_);
@@ -142,6 +153,11 @@ QWidget* SettingsView::buildForm() {
     launchAtLogin_ = addCheckBox(startup, QStringLiteral("Launch at login"));
     loginItemError_ = errorLabel(0, TextStyle::Caption2);
     startup->addWidget(loginItemError_);
+    shortcut_ = new TintedLabel(NamedColor::Secondary, TextStyle::Caption);
+    shortcut_->setTextFormat(Qt::PlainText);
+    shortcut_->setWordWrap(true);
+    startup->addWidget(shortcut_);
+    showShortcut(nullptr);
 
     auto* updates = addSection(column, QStringLiteral("Updates"));
     autoUpdate_ = addCheckBox(updates, QStringLiteral("Check for updates automatically"));

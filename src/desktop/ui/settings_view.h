@@ -16,6 +16,7 @@ class QSpinBox;
 namespace trayline {
 
 class AppModel;
+class GlobalShortcut;
 class LoginItem;
 class Updater;
 
@@ -31,6 +32,10 @@ public:
     // `executable` is what the MCP snippets register (the running executable by default).
     SettingsView(AppModel* model, Updater* updater, LoginItem* loginItem, QWidget* parent = nullptr,
                  ui::DelayedCall delay = {}, QString executable = {});
+
+    // The Startup section's line on the panel's keyboard shortcut follows this one (none: the
+    // line says to bind "trayline --toggle").
+    void showShortcut(const GlobalShortcut* shortcut);
 
     // The stored values have arrived and fill the form.
     bool isLoaded() const { return loaded_; }
@@ -74,6 +79,7 @@ private:
     QCheckBox* notifyAssignedToMe_ = nullptr;
     QCheckBox* launchAtLogin_ = nullptr;
     ui::TintedLabel* loginItemError_ = nullptr;
+    ui::TintedLabel* shortcut_ = nullptr;
     QCheckBox* autoUpdate_ = nullptr;
     QLineEdit* updateFeedURL_ = nullptr;
     QPushButton* checkNow_ = nullptr;

@@ -83,6 +83,8 @@ constexpr std::array kSymbols{
     Symbol{"checkmark.circle", "emblem-default", "checkmark.circle.svg"},
     Symbol{"arrow.up.forward.square", "document-open-remote", "arrow.up.forward.square.svg"},
     Symbol{"person", "user-info", "person.svg"},
+    Symbol{"bell", "notifications", "bell.svg"},
+    Symbol{"bell.slash", "notifications-disabled", "bell.slash.svg"},
 };
 
 const Symbol* findSymbol(std::string_view name) {

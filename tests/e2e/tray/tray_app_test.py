@@ -2,11 +2,12 @@
 """The real tray application on a private desktop with a stand-in tray: its item follows the queue
 and says the counts in words, a click opens the panel that a screen reader can read, a second start
 opens the running one's panel, Quit ends it at once, a tray that appears late gets the item from the
-same process, a posted new-request notification asks for attention until the panel opens (a click
+same process, `--toggle` shows and hides it (or starts the app), a posted new-request notification asks for attention until the panel opens (a click
 on the notification opens it), and with no tray at all the panel is a window.
 
 Run inside `dbus-run-session -- xvfb-run -a`, with TRAYLINE_BINARY and TRAYLINE_DEMO_INSTANCE set."""
 
+import glob
 import json
 import os
 import select
@@ -27,11 +28,14 @@ from trayenv import HERE, ITEM, PROPS, TrayEnv, wait_for  # noqa: E402
 def accessible_panel():
     """The panel window as the accessibility tree shows it while it is showing, else None."""
     for app in pyatspi.Registry.getDesktop(0):
-        if app is not None and app.name == "Trayline":
-            for window in app:
-                if window is not None and window.name == "Trayline" and \
-                        window.getState().contains(pyatspi.STATE_SHOWING):
-                    return window
+        try:
+            if app is not None and app.name == "Trayline":
+                for window in app:
+                    if window is not None and window.name == "Trayline" and \
+                            window.getState().contains(pyatspi.STATE_SHOWING):
+                        return window
+        except Exception:  # an application that has just ended
+            continue
     return None
 
 
@@ -206,6 +210,32 @@ class ScreenReaderUse(OnPrivateDesktop, unittest.TestCase):
         press(next(n for n in menu if n is not None and n.name == "Assign to someone…"))
         node(panel, pyatspi.ROLE_LIST, "People")
         wait_for(lambda: not has(menu, pyatspi.STATE_SHOWING), "the menu to close")
+
+
+class ToggleFromTheKeyboard(OnPrivateDesktop, unittest.TestCase):
+    """`trayline --toggle`, as a desktop's own shortcut settings run it."""
+
+    def toggle(self):
+        run = subprocess.run([os.environ["TRAYLINE_BINARY"], "--toggle"], env=self.env.app_env(), timeout=30,
+                             capture_output=True, text=True)
+        self.assertEqual(run.returncode, 0, run.stderr)
+
+    def test_shows_then_hides_the_panel_and_starts_the_app_when_none_runs(self):
+        self.assertIsNone(accessible_panel())
+        self.toggle()
+        wait_for(accessible_panel, "--toggle to open the panel")
+        self.toggle()
+        wait_for(lambda: accessible_panel() is None, "a second --toggle to close the panel")
+        self.assertIsNone(self.app.poll(), self.output())
+
+        # A crashed app leaves its socket behind: --toggle starts a new one, which shows its panel.
+        self.app.kill()
+        self.app.wait()
+        self.assertTrue(glob.glob(os.path.join(self.env.runtime, "trayline-*", "instance.sock")))
+        fresh = self.env.spawn([os.environ["TRAYLINE_BINARY"], "--toggle"], env=self.env.app_env(),
+                               stdout=self.env.app_log, stderr=subprocess.STDOUT)
+        wait_for(accessible_panel, "a fresh start by --toggle to show its panel")
+        self.assertIsNone(fresh.poll(), self.output())
 
 
 class QuitDuringRefresh(OnPrivateDesktop, unittest.TestCase):

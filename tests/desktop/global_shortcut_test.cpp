@@ -1,0 +1,243 @@
+// The desktop-wide shortcut through a stand-in org.freedesktop.portal.GlobalShortcuts on a private
+// session bus (run inside dbus-run-session): what the app asks to bind, an activation toggling the
+// panel of the whole tray app, and every way the portal can fail the app, which keeps working.
+
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDBusContext>
+#include <QDBusMessage>
+#include <QLabel>
+#include <QRegularExpression>
+#include <QTimer>
+
+#include "desktop/app/trayline_app.h"
+#include "desktop/platform/global_shortcut.h"
+#include "qt_test_support.h"
+#include "support/temp_env.h"
+#include "ui_test_support.h"
+
+namespace trayline {
+namespace {
+
+using namespace std::chrono_literals;
+using test::spinUntil;
+
+const QString kPortalPath = QStringLiteral("/org/freedesktop/portal/desktop");
+
+// The portal as its specification describes it: each call returns the path of a request object
+// derived from the caller's handle_token, whose Response signal follows.
+class PortalStandIn : public QObject, protected QDBusContext {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.GlobalShortcuts")
+
+public:
+    enum class Answer { grant, refuse, silent };
+
+    PortalStandIn() {
+        GlobalShortcut::registerTypes();
+        registered = bus_.registerObject(kPortalPath, this, QDBusConnection::ExportAllSlots) &&
+                     bus_.registerService(QStringLiteral("org.freedesktop.portal.Desktop"));
+    }
+    ~PortalStandIn() override {
+        bus_.unregisterService(QStringLiteral("org.freedesktop.portal.Desktop"));
+        QDBusConnection::disconnectFromBus(bus_.name());
+    }
+
+    void emitActivated(const QString& sessionPath, const QString& id) {
+        auto signal = QDBusMessage::createSignal(kPortalPath, QStringLiteral("org.freedesktop.portal.GlobalShortcuts"),
+                                                 QStringLiteral("Activated"));
+        signal << QVariant::fromValue(QDBusObjectPath(sessionPath)) << id << qulonglong(1) << QVariantMap();
+        bus_.send(signal);
+    }
+
+    void emitShortcutsChanged(const QString& trigger) {
+        auto signal = QDBusMessage::createSignal(kPortalPath, QStringLiteral("org.freedesktop.portal.GlobalShortcuts"),
+                                                 QStringLiteral("ShortcutsChanged"));
+        const PortalShortcuts changed{{"show-trayline", {{"trigger_description", trigger}}}};
+        signal << QVariant::fromValue(QDBusObjectPath(session)) << QVariant::fromValue(changed);
+        bus_.send(signal);
+    }
+
+    bool registered = false;
+    Answer sessionAnswer = Answer::grant, bindAnswer = Answer::grant;
+    QVariantMap sessionOptions, bindOptions;
+    QString session, boundSession, parentWindow;
+    PortalShortcuts bound, remembered;
+    int bindCalls = 0, listCalls = 0;
+
+public Q_SLOTS:
+    QDBusObjectPath CreateSession(const QVariantMap& options) {
+        sessionOptions = options;
+        session = kPortalPath + QStringLiteral("/session/") + caller() + '/' +
+                  options.value(QStringLiteral("session_handle_token")).toString();
+        return respond(options, sessionAnswer, {{QStringLiteral("session_handle"), QVariant::fromValue(QDBusObjectPath(session))}});
+    }
+    QDBusObjectPath ListShortcuts(const QDBusObjectPath&, const QVariantMap& options) {
+        ++listCalls;
+        return respond(options, Answer::grant, {{QStringLiteral("shortcuts"), QVariant::fromValue(remembered)}});
+    }
+    QDBusObjectPath BindShortcuts(const QDBusObjectPath& sessionHandle, const QList<trayline::PortalShortcut>& shortcuts,
+                                  const QString& parent, const QVariantMap& options) {
+        ++bindCalls;
+        boundSession = sessionHandle.path();
+        bound = shortcuts;
+        parentWindow = parent;
+        bindOptions = options;
+        PortalShortcuts answered;
+        for (const auto& s : shortcuts)
+            answered.append({s.id, {{QStringLiteral("description"), s.properties.value(QStringLiteral("description"))},
+                                    {QStringLiteral("trigger_description"), QStringLiteral("Super+Shift+T")}}});
+        if (bindAnswer == Answer::grant)
+            remembered = answered;  // as a desktop keeps them for the application
+        return respond(options, bindAnswer, {{QStringLiteral("shortcuts"), QVariant::fromValue(answered)}});
+    }
+
+private:
+    QString caller() { return message().service().mid(1).replace('.', '_'); }
+    QDBusObjectPath respond(const QVariantMap& options, Answer answer, const QVariantMap& results) {
+        const QString path = kPortalPath + QStringLiteral("/request/") + caller() + '/' +
+                             options.value(QStringLiteral("handle_token")).toString();
+        if (answer != Answer::silent) {
+            // After the call's reply, as a real portal does once the user has decided.
+            QTimer::singleShot(0, this, [this, path, answer, results] {
+                auto response = QDBusMessage::createSignal(path, QStringLiteral("org.freedesktop.portal.Request"),
+                                                           QStringLiteral("Response"));
+                response << uint(answer == Answer::grant ? 0 : 1) << (answer == Answer::grant ? results : QVariantMap());
+                bus_.send(response);
+            });
+        }
+        return QDBusObjectPath(path);
+    }
+
+    QDBusConnection bus_ = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "portal-stand-in");
+};
+
+class GlobalShortcutTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (qgetenv("TRAYLINE_PRIVATE_BUS") != "1")
+            GTEST_SKIP() << "needs its own session bus: run through ctest (dbus-run-session)";
+        Config::setAutoUpdate(false);  // no feed check from the whole-app test
+    }
+    // What the app said on stderr (the toolkit's own remarks left out).
+    static QStringList lines(const std::string& text) {
+        return QString::fromStdString(text).split('\n', Qt::SkipEmptyParts).filter(QRegularExpression("^trayline: "));
+    }
+
+    test::TempProfile profile;
+};
+
+TEST_F(GlobalShortcutTest, BindsShowTraylineAndEachActivationTogglesThePanel) {
+    PortalStandIn portal;
+    ASSERT_TRUE(portal.registered);
+    testing::internal::CaptureStderr();
+    TraylineApp::Options options;
+    options.model.startPolling = false;
+    options.tray.trayWait = 1h;  // the offscreen platform has no tray; the app waits for one
+    options.hasApplicationIdentity = false;
+    TraylineApp app(options);
+    app.start();
+    ASSERT_TRUE(spinUntil([&] { return app.shortcut().state() == GlobalShortcut::State::bound; }, 10000));
+
+    EXPECT_FALSE(portal.sessionOptions.value("session_handle_token").toString().isEmpty());
+    EXPECT_FALSE(portal.sessionOptions.value("handle_token").toString().isEmpty());
+    EXPECT_EQ(portal.boundSession, portal.session);
+    EXPECT_FALSE(portal.bindOptions.value("handle_token").toString().isEmpty());
+    EXPECT_NE(portal.bindOptions.value("handle_token"), portal.sessionOptions.value("handle_token"));
+    ASSERT_EQ(portal.bound.size(), 1);
+    EXPECT_EQ(portal.bound[0].id, "show-trayline");
+    EXPECT_EQ(portal.bound[0].properties.value("description").toString(), "Show Trayline");
+    // The shortcuts specification's syntax: LOGO is the Super key.
+    EXPECT_EQ(portal.bound[0].properties.value("preferred_trigger").toString(), "LOGO+SHIFT+t");
+    EXPECT_EQ(app.shortcut().trigger(), "Super+Shift+T");
+
+    // An unconfigured profile opens on the settings, whose Startup section names the shortcut.
+    QWidget* panel = app.tray().panel();
+    EXPECT_TRUE(spinUntil([&] {
+        for (auto* label : panel->findChildren<QLabel*>())
+            if (label->text() == "Shortcut: Super+Shift+T (change it in your desktop's settings)")
+                return true;
+        return false;
+    }));
+
+    // The user gives it other keys in the desktop's settings: the line follows.
+    portal.emitShortcutsChanged("Ctrl+Alt+T");
+    EXPECT_TRUE(spinUntil([&] {
+        for (auto* label : panel->findChildren<QLabel*>())
+            if (label->text() == "Shortcut: Ctrl+Alt+T (change it in your desktop's settings)")
+                return true;
+        return false;
+    }));
+
+    QSignalSpy shown(&app.tray(), &TrayHost::panelShown);
+    portal.emitActivated(portal.session, "show-trayline");
+    ASSERT_TRUE(spinUntil([&] { return app.tray().isPanelVisible(); }));
+    portal.emitActivated(portal.session, "someone-else");
+    portal.emitActivated(kPortalPath + "/session/other/trayline", "show-trayline");
+    portal.emitActivated(portal.session, "show-trayline");
+    ASSERT_TRUE(spinUntil([&] { return !app.tray().isPanelVisible(); }));
+    EXPECT_EQ(shown.count(), 1) << "only our session's own shortcut toggles";
+    EXPECT_EQ(portal.bindCalls, 1);
+    EXPECT_FALSE(QString::fromStdString(testing::internal::GetCapturedStderr()).contains("trayline:")) << "nothing to say";
+}
+
+// A desktop that remembers the shortcut from an earlier start lists it; it is not bound (and the user
+// not asked) again.
+TEST_F(GlobalShortcutTest, AShortcutTheDesktopRemembersIsNotBoundAgain) {
+    PortalStandIn portal;
+    portal.remembered = {{"show-trayline", {{"description", "Show Trayline"}, {"trigger_description", "Ctrl+Alt+S"}}}};
+    GlobalShortcut shortcut({QDBusConnection::sessionBus(), 5s});
+    shortcut.start();
+    ASSERT_TRUE(spinUntil([&] { return shortcut.state() == GlobalShortcut::State::bound; }, 10000));
+    EXPECT_EQ(shortcut.trigger(), "Ctrl+Alt+S");
+    EXPECT_EQ(std::make_pair(portal.listCalls, portal.bindCalls), std::make_pair(1, 0));
+}
+
+struct Failure {
+    const char* name;
+    bool portalPresent;
+    PortalStandIn::Answer session, bind;
+    const char* logged;  // what the one line says first
+};
+
+class PortalFailureTest : public GlobalShortcutTest, public ::testing::WithParamInterface<Failure> {};
+
+TEST_P(PortalFailureTest, LeavesTheAppWorkingWithOneLinePointingAtToggle) {
+    const auto& row = GetParam();
+    std::optional<PortalStandIn> portal;
+    if (row.portalPresent) {
+        portal.emplace();
+        portal->sessionAnswer = row.session;
+        portal->bindAnswer = row.bind;
+    }
+    testing::internal::CaptureStderr();
+    GlobalShortcut shortcut({QDBusConnection::sessionBus(), 300ms});
+    QSignalSpy changed(&shortcut, &GlobalShortcut::stateChanged);
+    QSignalSpy activated(&shortcut, &GlobalShortcut::activated);
+    shortcut.start();
+    ASSERT_TRUE(spinUntil([&] { return shortcut.state() == GlobalShortcut::State::unavailable; }, 10000));
+    QTest::qWait(400);  // past the answer wait: nothing more is said
+    if (portal)
+        portal->emitActivated(portal->session, "show-trayline");
+    QTest::qWait(50);
+    const auto said = lines(testing::internal::GetCapturedStderr());
+    ASSERT_EQ(said.size(), 1) << said.join('\n').toStdString();
+    EXPECT_TRUE(said[0].startsWith(QStringLiteral("trayline: ") + row.logged)) << said[0].toStdString();
+    EXPECT_TRUE(said[0].contains("bind \"trayline --toggle\" to a key")) << said[0].toStdString();
+    EXPECT_EQ(changed.count(), 1);
+    EXPECT_EQ(activated.count(), 0) << "an unbound shortcut does nothing";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Portal, PortalFailureTest,
+    ::testing::Values(
+        Failure{"Absent", false, {}, {}, "this desktop has no global shortcut portal"},
+        Failure{"RefusesTheSession", true, PortalStandIn::Answer::refuse, {}, "the desktop refused a global shortcut session"},
+        Failure{"RefusesTheShortcut", true, {}, PortalStandIn::Answer::refuse, "the desktop refused the global shortcut"},
+        Failure{"NeverAnswers", true, {}, PortalStandIn::Answer::silent, "the desktop's global shortcut portal did not answer"}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+}  // namespace
+}  // namespace trayline
+
+#include "global_shortcut_test.moc"
