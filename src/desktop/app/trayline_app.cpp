@@ -23,8 +23,6 @@ const char* const kNoTrayMessage =
     "back). For a tray icon on GNOME, turn on the AppIndicator extension "
     "(Debian: gnome-shell-extension-appindicator); it is used as soon as it appears.\n";
 
-}
-
 }  // namespace
 
 AppModel::Options TraylineApp::withNotifier(AppModel::Options options, Notifier* notifier) {
