@@ -22,6 +22,7 @@ AppModel::AppModel(Options options, QObject* parent)
     settings_ = new SettingsModel(this, pool_.get());
     connect(sleep_, &BootTimer::timeout, this, [this] { pollTick(loop_); });
     connect(auth_, &AuthManager::sessionChanged, this, &AppModel::startSession);
+    connect(auth_, &AuthManager::signOutFailed, this, &AppModel::setErrorMessage);
     if (options.startPolling)
         startPolling();
     else
