@@ -225,6 +225,7 @@ bool Exchange::skipsBody() const {
 std::size_t Exchange::onBody(char* data, std::size_t size, std::size_t count, void* self) {
     auto* exchange = static_cast<Exchange*>(self);
     const std::size_t bytes = size * count;
+    exchange->lastActivity_ = std::chrono::steady_clock::now();
     if (exchange->skipsBody())
         return bytes;
     if (!exchange->sink_) {
