@@ -15,6 +15,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -87,6 +89,21 @@ public:
             pending_.append(buffer, static_cast<std::size_t>(n));
         }
     }
+    // CPU time the process has used so far (user + system), in milliseconds.
+    double cpuMs() const {
+        std::ifstream stat("/proc/" + std::to_string(pid_) + "/stat");
+        std::string all((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        // Fields after the command name (which may hold spaces) start at the last ')'.
+        std::istringstream fields(all.substr(all.rfind(')') + 2));
+        std::string field;
+        long ticks[2] = {0, 0};
+        for (int i = 3; i <= 15 && fields >> field; ++i)
+            if (i == 14 || i == 15)
+                ticks[i - 14] = std::stol(field);
+        return 1000.0 * static_cast<double>(ticks[0] + ticks[1]) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+    }
+    // Threads of the process right now.
+    long threads() const { return statusKiB("Threads"); }
     // A "Vm..."/"Rss..." line of /proc/PID/status, in KiB.
     long statusKiB(const std::string& key) const {
         std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
@@ -163,6 +180,7 @@ int main() {
     Server server;
     server.ask(kInitialize);
     std::vector<double> calls;
+    const double cpuBefore = server.cpuMs();
     for (int i = 0; i < 100; ++i) {
         const auto t0 = Clock::now();
         const auto reply = server.ask(kListMyTasks);
@@ -170,6 +188,8 @@ int main() {
         if (reply.find("\"isError\":false") == std::string::npos)
             throw std::runtime_error("tool call failed: " + reply);
     }
+    const double cpuPerCall = (server.cpuMs() - cpuBefore) / 100.0;
+    const long threads = server.threads();
     const double rssMiB = static_cast<double>(server.statusKiB("VmRSS")) / 1024.0;
     const double anonMiB = static_cast<double>(server.statusKiB("RssAnon")) / 1024.0;
     const double fileMiB = static_cast<double>(server.statusKiB("RssFile")) / 1024.0;
@@ -197,6 +217,8 @@ int main() {
     std::printf("  (of which heap and stacks %.2f MiB, mapped libraries and ICU data %.2f MiB)\n", anonMiB, fileMiB);
     report("list_my_tasks call minus instance answer (medians)", median(calls) - median(answers), "ms", 2);
     std::printf("  (list_my_tasks median %.2f ms, direct request median %.2f ms)\n", median(calls), median(answers));
+    std::printf("CPU per list_my_tasks call (user + system, mean of 100): %.2f ms; threads after the calls: %ld\n",
+                cpuPerCall, threads);
     instance.stop();
     return 0;
 }

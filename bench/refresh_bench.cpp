@@ -63,7 +63,7 @@ public:
         return inner_->get(account);
     }
     bool set(const std::string& account, const std::string& data) override { return inner_->set(account, data); }
-    void remove(const std::string& account) override { inner_->remove(account); }
+    bool remove(const std::string& account) override { return inner_->remove(account); }
 
 private:
     std::shared_ptr<SecretStore> inner_;

@@ -89,7 +89,7 @@ TEST_P(IdleCycleTest, ChangesNothingButTheSignedInFlagAndSendsNoRequest) {
     auto model = refreshedModel();
     const auto state = [&] { return std::make_tuple(model->myTasks(), model->lastRefresh(), model->errorMessage()); };
     const auto before = state();
-    GetParam() ? TokenStore::shared().clear() : Config::setClientID("");
+    GetParam() ? (void)TokenStore::shared().clear() : Config::setClientID("");
     demo.instance().reset();
     QSignalSpy flag(model->auth(), &AuthManager::isSignedInChanged);
     ASSERT_TRUE(await(model->refresh()));

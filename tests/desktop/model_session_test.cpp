@@ -26,7 +26,7 @@ public:
         : inner_(std::move(inner)), delay_(delay) {}
     std::optional<std::string> get(const std::string& account) override { return later().get(account); }
     bool set(const std::string& account, const std::string& data) override { return later().set(account, data); }
-    void remove(const std::string& account) override { later().remove(account); }
+    bool remove(const std::string& account) override { return later().remove(account); }
 
 private:
     SecretStore& later() const {
@@ -86,6 +86,26 @@ TEST_F(ModelSessionTest, ASignOutIsStoredBeforeTheProcessMayEnd) {
     model->auth()->signOut();
     ASSERT_TRUE(waitForWrites(3000));
     EXPECT_FALSE(TokenStore::load().has_value());
+}
+
+// A keyring that refuses every deletion, like a locked one whose unlock prompt was dismissed.
+class Undeletable final : public SecretStore {
+public:
+    std::optional<std::string> get(const std::string& account) override { return inner_->get(account); }
+    bool set(const std::string& account, const std::string& data) override { return inner_->set(account, data); }
+    bool remove(const std::string&) override { return false; }
+
+private:
+    std::shared_ptr<SecretStore> inner_ = SecretStore::forCurrentUser();
+};
+
+TEST_F(ModelSessionTest, ASignOutTheKeyringRefusedSaysSo) {
+    TokenStore kept{Keychain([store = std::make_shared<Undeletable>()] { return store; })};
+    auto model = makeModel(nullptr, false, std::chrono::hours(1), withTokens(kept));
+    model->auth()->signOut();
+    ASSERT_TRUE(test::spinUntil([&] { return !model->errorMessage().isEmpty(); }, 5000));
+    EXPECT_EQ(model->errorMessage(), "Couldn't sign out: the keyring did not let Trayline delete the stored sign-in.");
+    EXPECT_TRUE(TokenStore::load().has_value());
 }
 
 // A sign-in's failure arrives from the event loop, never inside the call, with the error's own

@@ -52,6 +52,21 @@ TEST_F(NotificationTest, PostsWithSoundAndReplacesByIdentifierEvenBeforeTheFirst
     EXPECT_EQ(server->calls[3].body, "Printer again");
 }
 
+// A tray that runs for months announces ever new tasks: only the most recently answered
+// identifiers keep their number; an older one posts a notification of its own again.
+TEST_F(NotificationTest, RemembersOnlyTheMostRecentIdentifiers) {
+    const auto count = static_cast<qsizetype>(DBusNotifier::kRemembered) + 1;
+    for (qsizetype i = 0; i < count; ++i)
+        notifier->send("New request", "first", "new-" + QString::number(i));
+    ASSERT_TRUE(spinUntil([&] { return server->calls.size() == count; }, 10000));
+    QTest::qWait(200);  // the notifier reads the last answers
+    notifier->send("New request", "again", "new-0");
+    notifier->send("New request", "again", "new-" + QString::number(count - 1));
+    ASSERT_TRUE(spinUntil([&] { return server->calls.size() == count + 2; }, 5000));
+    EXPECT_EQ(server->calls[count].replacesID, 0u) << "the oldest identifier was forgotten";
+    EXPECT_EQ(server->calls[count + 1].replacesID, server->calls[count - 1].id);
+}
+
 TEST_F(NotificationTest, TheModelAnnouncesEachArrivalOnceAssignedKindFirstAsItsSettingsSayAndPerGroup) {
     auto model = refreshedModel(notifier.get());
     EXPECT_TRUE(posted().isEmpty()) << "the first refresh only sets the baseline";

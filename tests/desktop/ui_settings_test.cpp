@@ -70,6 +70,7 @@ TEST_F(SettingsTest, StartsFromTheRawStoredTexts) {
                                               QString::fromUtf8(Config::kDefaultGroupSysID), "1, 2", 7, false, true,
                                               false, QString::fromUtf8(Config::kDefaultUpdateFeedURL), true}));
     EXPECT_EQ(field(*view, "Client secret")->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(named<QSpinBox>(view.get(), "Poll every")->maximum(), Config::kMaxPollMinutes) << "as the setting";
     EXPECT_TRUE(view->mcpGroup()->toolsLabel()->text().contains("close_task"));
 }
 
@@ -141,6 +142,18 @@ TEST_P(LoginItem, ARefusalShowsTheMessageResetsTheBoxAndKeepsTheRest) {
 
 INSTANTIATE_TEST_SUITE_P(Autostart, LoginItem, ::testing::Values(false, true),
                          [](const auto& p) { return p.param ? "refused" : "allowed"; });
+
+// The panel may close the sheet while its values are being stored: what Save leads to still happens.
+TEST_F(SettingsTest, ASheetClosedDuringItsSaveStillGetsTheFollowUp) {
+    auto view = open();
+    box(*view, "Launch at login")->setChecked(true);
+    QSignalSpy refreshed(model.get(), &AppModel::refreshFinished);
+    QTest::mouseClick(view->saveButton(), Qt::LeftButton);
+    view.reset();
+    ASSERT_TRUE(refreshed.wait(15000)) << "polling restarted";
+    EXPECT_TRUE(updater->isScheduled());
+    EXPECT_TRUE(loginItem.isEnabled());
+}
 
 TEST_F(SettingsTest, SnippetsRegisterThisExecutableWhateverItsPath) {
     const auto view = open("/home/zoë/My \"Apps\"/Trayline's/trayline");

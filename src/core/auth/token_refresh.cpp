@@ -17,6 +17,9 @@ struct TokenStore::RefreshFlight {
 
 std::string TokenStore::accessToken(const std::optional<std::string>& replacing) {
     std::unique_lock lock(flightMutex_);
+    // The generation first, then the tokens: a sign-out between the two reads then leaves this
+    // refresh with a stale generation, so it can neither store its result nor clear a newer set.
+    const auto generation = this->generation();
     const auto stored = read();
     if (!stored)
         throw AuthError::notSignedIn();
@@ -36,7 +39,6 @@ std::string TokenStore::accessToken(const std::optional<std::string>& replacing)
     std::promise<TokenSet> promise;
     auto flight = std::make_shared<RefreshFlight>(RefreshFlight{stored->accessToken, promise.get_future().share()});
     flight_ = flight;
-    const auto generation = this->generation();
     lock.unlock();
 
     // Whatever happens, the flight ends and its waiters learn the outcome.
@@ -61,8 +63,9 @@ std::string TokenStore::accessToken(const std::optional<std::string>& replacing)
         try {
             throw;
         } catch (const AuthError& e) {
+            // Only the set this refresh read is forgotten, never one stored by a later sign-in.
             if (e.kind() == AuthError::Kind::badResponse && (e.status() == 400 || e.status() == 401))
-                clear();
+                clearIfGeneration(generation);
         } catch (...) {
             // Anything else (transport, decoding, another status) keeps the stored set.
         }

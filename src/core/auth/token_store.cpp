@@ -19,11 +19,21 @@ void TokenStore::save(const TokenSet& tokens) {
     saveLocked(tokens);
 }
 
-void TokenStore::clear() {
+bool TokenStore::clear() {
     std::lock_guard lock(mutex_);
-    keychain_.remove(kAccount);
+    return clearLocked();
+}
+
+bool TokenStore::clearIfGeneration(std::uint64_t expected) {
+    std::lock_guard lock(mutex_);
+    return generation_.load() == expected && clearLocked();
+}
+
+bool TokenStore::clearLocked() {
+    const bool removed = keychain_.remove(kAccount);
     // Only after the item is gone: a reader that saw the new generation must not find old tokens.
     generation_.fetch_add(1);
+    return removed;
 }
 
 bool TokenStore::saveIfGeneration(const TokenSet& tokens, std::uint64_t expected) {

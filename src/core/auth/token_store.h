@@ -39,8 +39,11 @@ public:
 
     // Stores the token set; a failure to encode or to write is not reported.
     void save(const TokenSet& tokens);
-    // Deletes the "tokens" item and starts a new generation.
-    void clear();
+    // Deletes the "tokens" item and starts a new generation. Returns false when the item could not
+    // be deleted (the generation still moves on).
+    bool clear();
+    // clear(), but only while no clear() happened since `expected` was read.
+    bool clearIfGeneration(std::uint64_t expected);
 
     // Bumped by every clear(). Read it before starting work whose result is saved later.
     std::uint64_t generation() const { return generation_.load(); }
@@ -60,10 +63,11 @@ public:
 
 private:
     void saveLocked(const TokenSet& tokens);
+    bool clearLocked();
 
     Keychain keychain_;
-    // Serialises the instance members: one body at a time. save(), clear() and
-    // saveIfGeneration() take it, so do not call them while holding it.
+    // Serialises the instance members: one body at a time. save(), clear() and the guarded
+    // versions take it, so do not call them while holding it.
     std::mutex mutex_;
     std::atomic<std::uint64_t> generation_{0};
 

@@ -63,6 +63,7 @@ void MCPServer::log(int fd, std::string_view message) {
 bool MCPServer::serve(int inFd, int replyFd, int logFd, const Dispatcher& dispatcher) {
     std::string pending;
     std::size_t scanFrom = 0;  // bytes of `pending` already known to hold no line feed
+    bool overlong = false;     // the line being read passed kMaxLineBytes: dropped up to its end
     char chunk[65536];
 
     auto handle = [&](std::string_view line) {
@@ -85,6 +86,13 @@ bool MCPServer::serve(int inFd, int replyFd, int logFd, const Dispatcher& dispat
         out += '\n';
         return writeAll(replyFd, out);
     };
+    // Whatever id the line carried is lost with it, so the client hears of it as JSON-RPC says.
+    auto refuseOverlong = [&] {
+        log(logFd, kUnparsableLog);
+        std::string out(kLineTooLongReply);
+        out += '\n';
+        return writeAll(replyFd, out);
+    };
 
     for (;;) {
         const auto n = ::read(inFd, chunk, sizeof chunk);
@@ -98,14 +106,22 @@ bool MCPServer::serve(int inFd, int replyFd, int logFd, const Dispatcher& dispat
             const auto nl = pending.find('\n', std::max(start, scanFrom));
             if (nl == std::string::npos)
                 break;
-            if (!handle(std::string_view(pending).substr(start, nl - start)))
+            const bool refused = overlong || nl - start > kMaxLineBytes;
+            overlong = false;
+            if (!(refused ? refuseOverlong() : handle(std::string_view(pending).substr(start, nl - start))))
                 return false;
             start = nl + 1;
         }
         pending.erase(0, start);
+        if (pending.size() > kMaxLineBytes) {
+            overlong = true;
+            std::string().swap(pending);  // gives the memory back, not just the length
+        }
         scanFrom = pending.size();
     }
     // A last line without a line feed still counts.
+    if (overlong)
+        return refuseOverlong();
     if (!pending.empty() && !handle(pending))
         return false;
     return true;

@@ -1,14 +1,16 @@
 #pragma once
 
-// Blocking HTTP(S) client over libcurl. Every call is thread-safe; all calls in the process share
-// one connection cache, DNS cache and TLS session cache, so repeated requests to the same host
-// reuse their connections whichever thread makes them. TLS peer and host verification is always
-// on. Redirects are followed only when a request asks for it; otherwise callers see 3xx replies
-// as they are.
+// HTTP(S) client over libcurl. Every request of the process runs on one engine (a curl multi
+// handle and its I/O thread), concurrently with the others, so repeated requests to the same host
+// reuse their connections whichever thread makes them, and HTTP/2 servers get one connection with
+// many streams. Every call is thread-safe; send() and download() block their caller until the
+// reply is in. TLS peer and host verification is always on. Redirects are followed only when a
+// request asks for it; otherwise callers see 3xx replies as they are.
 
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <future>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -29,7 +31,8 @@ struct Request {
     // Redirects (301, 302, 303, 307, 308 with a Location) followed before the reply is returned;
     // 0 returns them as they are. Leaving https for http, leaving http(s) altogether, coming back
     // to a URL already visited and going past this count fail with RedirectError. The time-out
-    // covers all hops; Authorization and Cookie headers are not sent to another host.
+    // covers all hops; Authorization and Cookie headers are not sent to another origin (scheme,
+    // host and port).
     int maxRedirects = 0;
     // When no data moves for this long the call ends with Stalled; zero: no such limit.
     std::chrono::milliseconds stallTimeout{0};
@@ -78,6 +81,10 @@ public:
 
 // Sends the request and returns the reply whatever its status.
 Response send(const Request& request);
+
+// Starts the request and returns at once; the future holds what send() would return or throw.
+// The request's cancel flag, if any, must outlive the request.
+std::future<Response> sendAsync(Request request);
 
 // Like send(), but streams the body into `destination` (created or truncated) instead of memory;
 // the returned body is empty. On any failure the partial file is removed. A file that cannot be

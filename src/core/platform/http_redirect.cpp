@@ -38,7 +38,12 @@ Request nextHop(const Request& from, const std::string& target, long status,
         hop.method = "GET";
         hop.body.clear();
     }
-    if (!source || !text::equalsIgnoringCase(source->host, next->host))
+    // Credentials stay within the origin they were given for: scheme, host and port (the rule
+    // curl itself applies since CVE-2022-27776).
+    const bool sameOrigin = source && source->scheme == next->scheme &&
+                            text::equalsIgnoringCase(source->host, next->host) &&
+                            source->port == next->port;
+    if (!sameOrigin)
         std::erase_if(hop.headers, [](const auto& header) {
             return text::equalsIgnoringCase(header.first, "Authorization") ||
                    text::equalsIgnoringCase(header.first, "Cookie");

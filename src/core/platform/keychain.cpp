@@ -22,10 +22,11 @@ void Keychain::set(const std::string& value, const std::string& account) const {
     }
 }
 
-void Keychain::remove(const std::string& account) const {
+bool Keychain::remove(const std::string& account) const {
     try {
-        store_()->remove(account);
+        return store_()->remove(account);
     } catch (...) {
+        return false;
     }
 }
 

@@ -21,8 +21,10 @@ public:
     std::optional<std::string> get(const std::string& account) const;
     // Replaces the data of an existing item; adds the item only when there is none.
     void set(const std::string& value, const std::string& account) const;
-    // Removes the item (`delete` is a keyword); a missing item is not an error.
-    void remove(const std::string& account) const;
+    // Removes the item (`delete` is a keyword); a missing item is not an error. Returns false when
+    // the item could not be removed (a locked keyring whose unlock was refused, say): unlike the
+    // other failures, a sign-out must be able to say that it did not happen.
+    bool remove(const std::string& account) const;
 
 private:
     SecretStoreProvider store_;

@@ -88,18 +88,24 @@ bool SecretFileBackend::set(const std::string& account, const std::string& data)
     }
 }
 
-void SecretFileBackend::remove(const std::string& account) {
+bool SecretFileBackend::remove(const std::string& account) {
     try {
         if (!std::filesystem::exists(file_))
-            return;
+            return true;
         FileLock lock(file_);
         bool exists = false;
         auto items = readItems(file_, &exists);
-        if (!exists || !items || !items->contains(account))
-            return;
+        if (!exists)
+            return true;
+        if (!items)
+            return false;  // unreadable: whatever it holds stays
+        if (!items->contains(account))
+            return true;
         items->erase(account);
         writeFileAtomically(file_, items->dump(), 0600);
+        return true;
     } catch (...) {
+        return false;
     }
 }
 

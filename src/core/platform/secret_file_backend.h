@@ -22,7 +22,7 @@ public:
     // JSON object is kept aside as "keychain.json.bad" before a fresh one is written.
     bool set(const std::string& account, const std::string& data) override;
     // Never creates the file (an existing file pins this backend; a missing one must stay missing).
-    void remove(const std::string& account) override;
+    bool remove(const std::string& account) override;
     Kind kind() const override { return Kind::file; }
 
     const std::filesystem::path& path() const { return file_; }

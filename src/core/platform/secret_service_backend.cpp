@@ -3,6 +3,8 @@
 #include <libsecret/secret.h>
 
 #include <algorithm>
+#include <optional>
+#include <string_view>
 #include <condition_variable>
 #include <cstdlib>
 #include <thread>
@@ -103,6 +105,19 @@ GHashTablePtr attributesFor(const std::string& account) {
                                                  account.c_str(), nullptr));
 }
 
+// Every item of the account, locked ones unlocked on the way (the keyring may ask the user);
+// nullopt when the search itself failed.
+std::optional<ItemList> searchAllUnlocking(SecretService* service, const std::string& account) {
+    auto attributes = attributesFor(account);
+    ErrorSlot error;
+    ItemList items(secret_service_search_sync(
+        service, schema(), attributes.get(),
+        static_cast<SecretSearchFlags>(SECRET_SEARCH_ALL | SECRET_SEARCH_UNLOCK), nullptr, error.out()));
+    if (error)
+        return std::nullopt;
+    return items;
+}
+
 constexpr const char* kBusName = "org.freedesktop.secrets";
 constexpr const char* kServicePath = "/org/freedesktop/secrets";
 constexpr const char* kServiceInterface = "org.freedesktop.Secret.Service";
@@ -123,43 +138,96 @@ std::string SecretServiceBackend::sessionBusAddress() {
     return address ? std::string(address.get()) : std::string();
 }
 
-std::shared_ptr<SecretServiceBackend> SecretServiceBackend::connect(
-    std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    const std::string address = sessionBusAddress();
-    if (address.empty())
-        return nullptr;
+namespace {
 
-    GObjectPtr<GCancellable> cancellable(g_cancellable_new());
-    Watchdog watchdog(cancellable.get(), deadline);
-    const auto remainingMs = [&] {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        return static_cast<gint>(std::max<std::chrono::milliseconds::rep>(left.count(), 1));
-    };
-
-    {
-        // The probe runs on a private connection to the address of this call, which is closed
-        // again whatever the outcome: a bus that hangs or has no keyring never becomes GLib's
-        // process-wide session connection (whose exit-on-close would end the process with it).
+// A private connection to the bus at `address`, closed again when it goes: a bus that hangs or
+// has no keyring never becomes GLib's process-wide session connection (whose exit-on-close would
+// end the process with it). Every call on it is bounded by one deadline.
+class ProbeConnection {
+public:
+    ProbeConnection(const std::string& address, std::chrono::milliseconds timeout)
+        : deadline_(std::chrono::steady_clock::now() + timeout),
+          cancellable_(g_cancellable_new()),
+          watchdog_(cancellable_.get(), deadline_) {
         ErrorSlot error;
-        GObjectPtr<GDBusConnection> probe(g_dbus_connection_new_for_address_sync(
+        connection_.reset(g_dbus_connection_new_for_address_sync(
             address.c_str(),
             static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
                                               G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-            nullptr, cancellable.get(), error.out()));
-        if (!probe)
-            return nullptr;
-        // Does a Secret Service answer? Calling it by name also starts a D-Bus-activatable one.
-        ErrorSlot callError;
-        GVariantPtr reply(g_dbus_connection_call_sync(
-            probe.get(), kBusName, kServicePath, "org.freedesktop.DBus.Properties", "Get",
-            g_variant_new("(ss)", kServiceInterface, "Collections"), G_VARIANT_TYPE("(v)"),
-            G_DBUS_CALL_FLAGS_NONE, remainingMs(), cancellable.get(), callError.out()));
-        g_dbus_connection_close_sync(probe.get(), nullptr, nullptr);
-        if (!reply)
-            return nullptr;
+            nullptr, cancellable_.get(), error.out()));
     }
+    ~ProbeConnection() {
+        if (connection_)
+            g_dbus_connection_close_sync(connection_.get(), nullptr, nullptr);
+    }
+    ProbeConnection(const ProbeConnection&) = delete;
+    ProbeConnection& operator=(const ProbeConnection&) = delete;
+
+    explicit operator bool() const { return connection_ != nullptr; }
+    GCancellable* cancellable() const { return cancellable_.get(); }
+
+    // The reply, or nullptr on an error or when the deadline passes.
+    GVariantPtr call(const char* destination, const char* path, const char* interface,
+                     const char* method, GVariant* parameters, const GVariantType* replyType) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline_ - std::chrono::steady_clock::now());
+        ErrorSlot error;
+        return GVariantPtr(g_dbus_connection_call_sync(
+            connection_.get(), destination, path, interface, method, parameters, replyType,
+            G_DBUS_CALL_FLAGS_NONE, static_cast<gint>(std::max<std::chrono::milliseconds::rep>(left.count(), 1)),
+            cancellable_.get(), error.out()));
+    }
+
+private:
+    std::chrono::steady_clock::time_point deadline_;
+    GObjectPtr<GCancellable> cancellable_;
+    Watchdog watchdog_;
+    GObjectPtr<GDBusConnection> connection_;
+};
+
+constexpr const char* kBusDaemon = "org.freedesktop.DBus";
+
+}  // namespace
+
+bool SecretServiceBackend::isPresent(const std::string& address, std::chrono::milliseconds timeout) {
+    if (address.empty())
+        return false;
+    ProbeConnection bus(address, timeout);
+    if (!bus)
+        return false;
+    const auto owned = bus.call(kBusDaemon, "/org/freedesktop/DBus", kBusDaemon, "NameHasOwner",
+                                g_variant_new("(s)", kBusName), G_VARIANT_TYPE("(b)"));
+    gboolean hasOwner = FALSE;
+    if (owned)
+        g_variant_get(owned.get(), "(b)", &hasOwner);
+    if (hasOwner)
+        return true;
+    const auto activatable = bus.call(kBusDaemon, "/org/freedesktop/DBus", kBusDaemon,
+                                      "ListActivatableNames", nullptr, G_VARIANT_TYPE("(as)"));
+    if (!activatable)
+        return false;
+    GVariantPtr names(g_variant_get_child_value(activatable.get(), 0));
+    gsize count = 0;
+    const gchar** list = g_variant_get_strv(names.get(), &count);
+    bool found = false;
+    for (gsize i = 0; i < count && !found; ++i)
+        found = std::string_view(list[i]) == kBusName;
+    g_free(list);
+    return found;
+}
+
+std::shared_ptr<SecretServiceBackend> SecretServiceBackend::connect(
+    std::chrono::milliseconds timeout) {
+    const std::string address = sessionBusAddress();
+    if (address.empty())
+        return nullptr;
+    ProbeConnection probe(address, timeout);
+    if (!probe)
+        return nullptr;
+    // Does a Secret Service answer? Calling it by name also starts a D-Bus-activatable one.
+    if (!probe.call(kBusName, kServicePath, "org.freedesktop.DBus.Properties", "Get",
+                    g_variant_new("(ss)", kServiceInterface, "Collections"), G_VARIANT_TYPE("(v)")))
+        return nullptr;
 
     // libsecret's own proxy, with its transfer session opened now so the first get/set does not
     // pay for it. libsecret always builds it on GLib's shared session-bus connection (its
@@ -168,7 +236,7 @@ std::shared_ptr<SecretServiceBackend> SecretServiceBackend::connect(
     auto handles = std::make_unique<Handles>();
     ErrorSlot error;
     handles->service.reset(secret_service_open_sync(
-        SECRET_TYPE_SERVICE, nullptr, SECRET_SERVICE_OPEN_SESSION, cancellable.get(), error.out()));
+        SECRET_TYPE_SERVICE, nullptr, SECRET_SERVICE_OPEN_SESSION, probe.cancellable(), error.out()));
     if (!handles->service)
         return nullptr;
     // A keyring helper must never be the reason the process ends when the bus goes away.
@@ -219,16 +287,12 @@ bool SecretServiceBackend::set(const std::string& account, const std::string& da
 
     // Update: replace the secret of every existing item, keeping the item (its label, attributes,
     // creation time) as it is. Only when the search succeeds and finds none is an item added.
-    ErrorSlot searchError;
-    ItemList items(secret_service_search_sync(
-        handles_->service.get(), schema(), attributes.get(),
-        static_cast<SecretSearchFlags>(SECRET_SEARCH_ALL | SECRET_SEARCH_UNLOCK), nullptr,
-        searchError.out()));
-    if (searchError)
+    auto items = searchAllUnlocking(handles_->service.get(), account);
+    if (!items)
         return false;
-    if (items) {
+    if (*items) {
         bool all = true;
-        for (GList* l = items.get(); l; l = l->next) {
+        for (GList* l = items->get(); l; l = l->next) {
             ErrorSlot error;
             all = secret_item_set_secret_sync(SECRET_ITEM(l->data), value.get(), nullptr,
                                               error.out()) &&
@@ -244,12 +308,19 @@ bool SecretServiceBackend::set(const std::string& account, const std::string& da
                                      error.out());
 }
 
-void SecretServiceBackend::remove(const std::string& account) {
+bool SecretServiceBackend::remove(const std::string& account) {
     std::lock_guard lock(mutex_);
-    auto attributes = attributesFor(account);
-    ErrorSlot error;
-    secret_service_clear_sync(handles_->service.get(), schema(), attributes.get(), nullptr,
-                              error.out());
+    // Not secret_service_clear_sync: it passes over locked items, so a sign-out with a locked
+    // keyring would leave the tokens for the next unlocking read to find.
+    auto items = searchAllUnlocking(handles_->service.get(), account);
+    if (!items)
+        return false;
+    bool all = true;
+    for (GList* l = items->get(); l; l = l->next) {
+        ErrorSlot error;
+        all = secret_item_delete_sync(SECRET_ITEM(l->data), nullptr, error.out()) && all;
+    }
+    return all;
 }
 
 }  // namespace trayline

@@ -22,12 +22,17 @@ public:
     static std::shared_ptr<SecretServiceBackend> connect(std::chrono::milliseconds timeout);
     // The session-bus address GLib would use; the empty text when none can be found.
     static std::string sessionBusAddress();
+    // Whether the bus at `address` has a Secret Service, running or ready to be started, whether
+    // or not it answers yet. False when the bus itself does not answer within `timeout`.
+    static bool isPresent(const std::string& address, std::chrono::milliseconds timeout);
 
     ~SecretServiceBackend() override;
 
     std::optional<std::string> get(const std::string& account) override;
     bool set(const std::string& account, const std::string& data) override;
-    void remove(const std::string& account) override;
+    // Unlocks what it finds (the keyring may ask the user) and deletes every item: a locked item is
+    // never silently left behind.
+    bool remove(const std::string& account) override;
     Kind kind() const override { return Kind::secretService; }
 
     // False once the bus connection has closed (the bus or the keyring daemon went away).

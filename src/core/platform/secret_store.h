@@ -33,8 +33,9 @@ public:
     // Replaces the data of every existing item of `account`; creates the item only when there is
     // none. Returns false when nothing was written (the previous item, if any, stays as it was).
     virtual bool set(const std::string& account, const std::string& data) = 0;
-    // Removes the item; removing a missing item does nothing.
-    virtual void remove(const std::string& account) = 0;
+    // Removes every item of `account`; removing a missing item does nothing. Returns false when an
+    // item could not be removed (it may still be there).
+    virtual bool remove(const std::string& account) = 0;
 
     virtual Kind kind() const { return Kind::other; }
 
@@ -50,19 +51,28 @@ using SecretStoreProvider = std::function<std::shared_ptr<SecretStore>()>;
 // Chooses the store for the current user at each call, from the current environment:
 //  1. the file backend when keychain.json exists under the current $XDG_DATA_HOME;
 //  2. the Secret Service when one answers on the session bus within probeTimeout;
-//  3. otherwise (no bus, no service, no answer in time) the file backend.
+//  3. otherwise (no bus, no service, no answer in time) the file backend, which creates its file
+//     only while no Secret Service exists on the bus: a keyring daemon that was merely slow to
+//     start (at login) must not pin every later run to the file. A write that would create the
+//     file probes the keyring once more and goes there when it answers now.
 // The probe's outcome is remembered per session-bus address (and dropped when the bus
-// connection closes), so only the first call pays for it. Never throws.
+// connection closes); a probe that found nothing is repeated once `retryAfter` has passed, so
+// only the first call in a while pays for it. Never throws.
 class SecretStoreSelector {
 public:
+    // Reaches the keyring within the time given, or returns nullptr.
+    using Connect = std::function<std::shared_ptr<SecretServiceBackend>(std::chrono::milliseconds)>;
+
+    SecretStoreSelector();
+    explicit SecretStoreSelector(Connect connect,
+                                 std::chrono::milliseconds retryAfter = std::chrono::seconds(30));
+
     std::shared_ptr<SecretStore> select();
 
+    struct State;  // shared with the file store handed out, which may probe again
+
 private:
-    // Held across the probe on purpose: concurrent first callers wait for one probe.
-    std::mutex mutex_;
-    bool probed_ = false;
-    std::string busAddress_;
-    std::shared_ptr<SecretServiceBackend> service_;  // what answered there; nullptr: nothing
+    std::shared_ptr<State> state_;
 };
 
 }  // namespace trayline

@@ -39,6 +39,7 @@ std::optional<ParsedURL> parseURL(std::string_view text) {
     ParsedURL result;
     result.scheme = part(u.get(), CURLUPART_SCHEME).value_or("");
     result.host = part(u.get(), CURLUPART_HOST).value_or("");
+    result.port = part(u.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT).value_or("");
     result.path = part(u.get(), CURLUPART_PATH).value_or("");
     std::transform(result.scheme.begin(), result.scheme.end(), result.scheme.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });

@@ -10,6 +10,7 @@ namespace trayline {
 struct ParsedURL {
     std::string scheme;  // lower case
     std::string host;    // without brackets for IPv6
+    std::string port;    // as written, else the scheme's default ("" when it has none)
     std::string path;
 };
 

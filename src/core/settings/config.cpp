@@ -57,9 +57,8 @@ std::int64_t Config::pollMinutes() {
         return 5;
     // The JSON parser reads non-negative numbers as unsigned.
     if (v->is_number_unsigned())
-        return static_cast<std::int64_t>(
-            std::clamp<std::uint64_t>(v->get<std::uint64_t>(), 1, INT64_MAX));
-    return std::max<std::int64_t>(v->get<std::int64_t>(), 1);
+        return static_cast<std::int64_t>(std::clamp<std::uint64_t>(v->get<std::uint64_t>(), 1, kMaxPollMinutes));
+    return std::clamp<std::int64_t>(v->get<std::int64_t>(), 1, kMaxPollMinutes);
 }
 
 bool Config::notifyNewRequest() { return boolSetting("notifyNewRequest", true); }
@@ -84,7 +83,7 @@ void Config::setGroupStates(std::string_view v) { storeTrimmed("groupStates", v)
 void Config::setUpdateFeedURL(std::string_view v) { storeTrimmed("updateFeedURL", v); }
 
 void Config::setPollMinutes(std::int64_t v) {
-    PreferencesFile::forCurrentUser().set("pollMinutes", std::max<std::int64_t>(v, 1));
+    PreferencesFile::forCurrentUser().set("pollMinutes", std::clamp<std::int64_t>(v, 1, kMaxPollMinutes));
 }
 void Config::setNotifyNewRequest(bool v) { PreferencesFile::forCurrentUser().set("notifyNewRequest", v); }
 void Config::setNotifyAssignedToMe(bool v) {

@@ -19,13 +19,18 @@ struct Config {
     static constexpr std::string_view kDefaultUpdateFeedURL =
         "https://updates.brindle.dev/trayline/appcast.json";
 
+    // A week. Far longer intervals overflow the timer's nanosecond count, which then fires at
+    // once, forever.
+    static constexpr std::int64_t kMaxPollMinutes = 7 * 24 * 60;
+
     static std::string instanceURL();  // one trailing "/" removed
     static std::string clientID();
     static std::string table();
     static std::string groupSysID();
     static std::string groupStates();
     static std::string updateFeedURL();
-    static std::int64_t pollMinutes();  // at least 1; 5 when absent or not an integer
+    // Between 1 and kMaxPollMinutes; 5 when absent or not an integer.
+    static std::int64_t pollMinutes();
     static bool notifyNewRequest();
     static bool notifyAssignedToMe();
     static bool autoUpdate();
@@ -42,7 +47,7 @@ struct Config {
     static void setGroupSysID(std::string_view v);
     static void setGroupStates(std::string_view v);
     static void setUpdateFeedURL(std::string_view v);
-    static void setPollMinutes(std::int64_t v);  // stores max(1, v)
+    static void setPollMinutes(std::int64_t v);  // stores v brought within 1...kMaxPollMinutes
     static void setNotifyNewRequest(bool v);
     static void setNotifyAssignedToMe(bool v);
     static void setAutoUpdate(bool v);

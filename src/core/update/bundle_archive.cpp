@@ -113,7 +113,10 @@ void unpackArchive(const fs::path& archivePath, const fs::path& destination) {
             archive_entry_set_hardlink(entry, (root / target).c_str());
         }
         archive_entry_set_pathname(entry, (root / name).c_str());
-        archive_entry_set_perm(entry, archive_entry_perm(entry) & 01777);
+        // The modes are ours, not the archive's: the seal covers contents only, so an archive
+        // could otherwise install world-writable or set-id files that keep their signature.
+        const bool searchable = archive_entry_filetype(entry) == AE_IFDIR || (archive_entry_perm(entry) & 0111) != 0;
+        archive_entry_set_perm(entry, searchable ? 0755 : 0644);
 
         if (archive_write_header(out.get(), entry) < ARCHIVE_WARN)
             failWith(out.get(), "cannot extract entry");

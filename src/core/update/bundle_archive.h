@@ -5,8 +5,8 @@
 
 namespace trayline {
 
-// Extracts the zip archive into `destination` (an existing directory), keeping permission bits
-// other than set-user/group-ID. Entries with absolute paths or ".." components, symlinks pointing
+// Extracts the zip archive into `destination` (an existing directory). Directories and files with
+// any execute bit get mode 0755, other files 0644, whatever the archive says. Entries with absolute paths or ".." components, symlinks pointing
 // outside the destination and anything written through a symlink are refused. Throws
 // UpdateError::badDownload "could not unzip (<reason>)"; what was extracted before stays.
 void unpackArchive(const std::filesystem::path& archive, const std::filesystem::path& destination);

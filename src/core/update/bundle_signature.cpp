@@ -150,6 +150,13 @@ std::string codeResourcesOf(const fs::path& bundle) {
 
 void verifyBundleSignature(const fs::path& bundle, std::string_view rootCertificatePEM,
                            std::string_view teamIdentifier) {
+    // Looked at before anything is read: opening a FIFO for reading waits for a writer forever.
+    for (const std::string_view file : {kCodeResourcesPath, kCodeSignaturePath}) {
+        std::error_code ec;
+        const auto type = fs::symlink_status(bundle / file, ec).type();
+        if (type != fs::file_type::regular && type != fs::file_type::not_found)
+            reject("not a regular file: " + std::string(file));
+    }
     const auto sealText = readWholeFile(bundle / kCodeResourcesPath);
     const auto signature = readWholeFile(bundle / kCodeSignaturePath);
     if (!sealText || !signature)

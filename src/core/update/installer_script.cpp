@@ -14,6 +14,7 @@ std::string installerScript(long pid) {
         "    exit 1",
         "fi",
         "/bin/rm -rf \"$2.old\"",
+        "[ -n \"$3\" ] && /bin/rm -rf \"$3\"",
         "setsid \"$2/Contents/bin/trayline\" >/dev/null 2>&1 &",
     };
     std::string script;
@@ -28,8 +29,10 @@ std::string installerScript(long pid) {
 
 std::vector<std::string> installerCommand(const std::filesystem::path& script,
                                           const std::filesystem::path& newBundle,
-                                          const std::filesystem::path& installedBundle) {
-    return {"setsid", "/bin/sh", script.string(), newBundle.string(), installedBundle.string()};
+                                          const std::filesystem::path& installedBundle,
+                                          const std::filesystem::path& workDirectory) {
+    return {"setsid", "/bin/sh", script.string(), newBundle.string(), installedBundle.string(),
+            workDirectory.string()};
 }
 
 }  // namespace trayline

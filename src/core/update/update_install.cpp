@@ -146,12 +146,37 @@ void verifyReplaceable(const fs::path& installedBundle) {
                                    std::make_error_code(std::errc::no_such_file_or_directory));
 }
 
-fs::path startInstaller(const fs::path& newBundle, const fs::path& installedBundle, long processID) {
+fs::path startInstaller(const fs::path& newBundle, const fs::path& installedBundle, long processID,
+                        const fs::path& workDirectory) {
     const fs::path script = newBundle.parent_path() / "install.sh";
     writeFileAtomically(script, installerScript(processID), 0700);
-    spawnDetached(installerCommand(script, newBundle, installedBundle));
+    spawnDetached(installerCommand(script, newBundle, installedBundle, workDirectory));
     return script;
 }
+
+namespace {
+
+// The folder of the installed bundle, where the installer's moves are renames; when that folder
+// cannot take the work directory, the temporary directory (the installation then stops at the
+// writability check, after the same checks as ever).
+fs::path workDirectoryBase(const InstallOptions& options) {
+    std::optional<fs::path> installed;
+    try {
+        installed = resolveInstalledBundle(options);
+    } catch (const std::exception&) {
+        // Reported at its own step, after the download and its checks, as ever.
+    }
+    if (installed) {
+        const fs::path parent = installed->parent_path();
+        struct stat info {};
+        if (::stat(parent.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
+            ::access(parent.c_str(), W_OK | X_OK) == 0)
+            return parent;
+    }
+    return options.temporaryDirectory.value_or(fs::temp_directory_path());
+}
+
+}  // namespace
 
 InstallLaunch installUpdate(const UpdateManifest& manifest, const InstallOptions& options,
                             const std::function<void(InstallStage)>& progress) {
@@ -163,8 +188,7 @@ InstallLaunch installUpdate(const UpdateManifest& manifest, const InstallOptions
     if (!isValidURL(manifest.url))
         throw UpdateError::badDownload("bad download URL");
 
-    WorkDirectory work(
-        makeWorkDirectory(options.temporaryDirectory.value_or(fs::temp_directory_path())));
+    WorkDirectory work(makeWorkDirectory(workDirectoryBase(options)));
     const fs::path archive = work.path() / "update.zip";
     downloadArchive(manifest.url, archive, options);
 
@@ -177,8 +201,8 @@ InstallLaunch installUpdate(const UpdateManifest& manifest, const InstallOptions
     report(InstallStage::installing);
     const fs::path installed = resolveInstalledBundle(options);
     verifyReplaceable(installed);
-    const fs::path script =
-        startInstaller(bundle, installed, options.processID.value_or(static_cast<long>(::getpid())));
+    const fs::path script = startInstaller(
+        bundle, installed, options.processID.value_or(static_cast<long>(::getpid())), work.path());
     work.keep();
     return {work.path(), script, bundle, installed};
 }

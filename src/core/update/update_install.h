@@ -21,7 +21,9 @@ struct InstallOptions {
     std::string teamIdentifier;
     // The bundle to replace; by default the one the running process was started from.
     std::optional<std::filesystem::path> installedBundle;
-    // Where the work directory goes; by default the system's temporary directory.
+    // Where the work directory goes when the folder of the installed bundle cannot take it (the
+    // installation then stops at the writability check); by default the system's temporary
+    // directory.
     std::optional<std::filesystem::path> temporaryDirectory;
     // The process the installer waits for before swapping; by default this one.
     std::optional<long> processID;
@@ -50,10 +52,13 @@ struct InstallLaunch {
 // Downloads the manifest's archive, checks its checksum, unpacks it, verifies the bundle's
 // signature and declared version, checks that the installed bundle can be replaced, writes the
 // installer script and starts it. `progress` is called (on the calling thread) as each stage
-// begins. Failures throw: UpdateError with its user-facing text, or the platform's own error
-// (http::TransportError, std::system_error, std::filesystem::filesystem_error); the work directory
-// is removed and the installed app is untouched. On success the work directory stays: the new
-// bundle and the running script live in it.
+// begins. The work directory sits beside the installed bundle, so that the installer's moves are
+// renames on one file system: a move across file systems copies, and a kill or a full disk during
+// the copy would leave half a bundle. Failures throw: UpdateError with its user-facing text, or
+// the platform's own error (http::TransportError, std::system_error,
+// std::filesystem::filesystem_error); the work directory is removed and the installed app is
+// untouched. On success the new bundle and the running script live in the work directory, which
+// the script removes once the new bundle is in place.
 InstallLaunch installUpdate(const UpdateManifest& manifest, const InstallOptions& options,
                             const std::function<void(InstallStage)>& progress = {});
 
@@ -83,8 +88,10 @@ void verifyVersion(const std::filesystem::path& bundle, std::string_view expecte
 // The directory holding the installed bundle must be a directory the user can write to.
 void verifyReplaceable(const std::filesystem::path& installedBundle);
 
-// Writes "install.sh" beside the new bundle and starts it detached; returns the script's path.
+// Writes "install.sh" beside the new bundle and starts it detached, to remove `workDirectory`
+// after a successful swap; returns the script's path.
 std::filesystem::path startInstaller(const std::filesystem::path& newBundle,
-                                     const std::filesystem::path& installedBundle, long processID);
+                                     const std::filesystem::path& installedBundle, long processID,
+                                     const std::filesystem::path& workDirectory);
 
 }  // namespace trayline

@@ -25,6 +25,7 @@ AppModel::AppModel(Options options, QObject* parent)
     connect(quiet_, &QuietHours::changed, this, &AppModel::notificationsPausedChanged);
     connect(sleep_, &BootTimer::timeout, this, [this] { pollTick(loop_); });
     connect(auth_, &AuthManager::sessionChanged, this, &AppModel::startSession);
+    connect(auth_, &AuthManager::signOutFailed, this, &AppModel::setErrorMessage);
     if (options.startPolling)
         startPolling();
     else

@@ -69,7 +69,12 @@ void AuthManager::signOut() {
     }
     ++session_;
     clearedGeneration_ = tokens().generation() + 1;  // what the clear below reaches
-    runOutcome(pool_.get(), [write = pendingWrite(), store = flowOptions_.tokens] { store->clear(); });
+    inBackground(pool_.get(), this, [write = pendingWrite(), store = flowOptions_.tokens] { return store->clear(); },
+                 [this](Outcome<bool> cleared) {
+                     if (cleared.error || !*cleared.value)
+                         Q_EMIT signOutFailed(QStringLiteral(
+                             "Couldn't sign out: the keyring did not let Trayline delete the stored sign-in."));
+                 });
     setSignedIn(false);
     Q_EMIT sessionChanged();
 }

@@ -49,7 +49,7 @@ public:
     // Ends a running sign-in early; its future fails with the cancellation error.
     void cancelSignIn();
     // Cancels a running sign-in, clears the stored tokens in the background; isSignedIn turns false
-    // at once.
+    // at once. A clear the keyring refuses is reported through signOutFailed.
     void signOut();
 
     // What the stored token set says, as read by the queue model.
@@ -59,6 +59,8 @@ Q_SIGNALS:
     void isSignedInChanged(bool signedIn);
     void isSigningInChanged(bool signingIn);
     void signInFailed(const QString& message);
+    // The keyring kept the stored tokens (locked, its unlock refused): the next read signs in again.
+    void signOutFailed(const QString& message);
     // A new session began: signed in as (possibly) someone else, or signed out.
     void sessionChanged();
 

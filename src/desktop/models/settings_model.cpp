@@ -6,6 +6,8 @@
 #include "core/settings/config.h"
 #include "desktop/models/app_model.h"
 #include "desktop/models/background.h"
+#include "desktop/models/updater.h"
+#include "desktop/platform/login_item.h"
 
 namespace trayline {
 
@@ -63,18 +65,36 @@ QFuture<SettingsValues> SettingsModel::load() {
     return promise->future();
 }
 
-QFuture<void> SettingsModel::save(const SettingsValues& values) {
-    auto promise = std::make_shared<QPromise<void>>();
+QFuture<QString> SettingsModel::save(const SettingsValues& values, const SettingsFollowUp& followUp) {
+    auto promise = std::make_shared<QPromise<QString>>();
     promise->start();
     const auto keychain = model_->auth()->tokens().keychain();
     inBackground(pool_, this, [values, keychain, write = pendingWrite()] { store(values, keychain); },
-                 [this, promise](Outcome<Done> stored) {
-        if (stored.error)
-            promise->setException(stored.error);
+                 [this, promise, followUp](Outcome<Done> stored) {
         // Even a partly failed save may have changed what isConfigured says.
-        model_->recheckReadiness().then(this, [promise] { promise->finish(); });
+        model_->recheckReadiness().then(this, [this, promise, followUp, error = stored.error] {
+            if (error)
+                promise->setException(error);
+            else
+                promise->addResult(follow(followUp));
+            promise->finish();
+        });
     });
     return promise->future();
+}
+
+QString SettingsModel::follow(const SettingsFollowUp& followUp) {
+    if (followUp.loginItem) {
+        try {
+            followUp.loginItem->setEnabled(followUp.launchAtLogin);
+        } catch (const std::exception& e) {
+            return QStringLiteral("Couldn't update login item: ") + QString::fromStdString(e.what());
+        }
+    }
+    model_->startPolling();
+    if (followUp.updater)
+        followUp.updater->start();
+    return {};
 }
 
 QFuture<void> SettingsModel::storeFeedURL(const QString& url) {

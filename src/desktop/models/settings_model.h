@@ -8,6 +8,7 @@
 
 #include <QFuture>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 class QThreadPool;
@@ -15,6 +16,8 @@ class QThreadPool;
 namespace trayline {
 
 class AppModel;
+class LoginItem;
+class Updater;
 
 // The sheet's fields as text and switches.
 struct SettingsValues {
@@ -34,6 +37,14 @@ struct SettingsValues {
     bool operator==(const SettingsValues&) const = default;
 };
 
+// What a stored save leads to: the login item follows the sheet's box and, when it agreed, polling
+// and the update schedule restart so the new values apply at once.
+struct SettingsFollowUp {
+    LoginItem* loginItem = nullptr;  // lives as long as the app; nullptr: left alone
+    bool launchAtLogin = false;
+    QPointer<Updater> updater;
+};
+
 class SettingsModel : public QObject {
     Q_OBJECT
 
@@ -46,13 +57,18 @@ public:
     // Stores the fields in this order: instance URL and client ID, the client secret (trimmed), the
     // table ("sc_task" for an empty field), group, states ("1,2,3" for an empty field), the poll
     // interval (1 below 2), the three switches, the feed URL, the MCP write switch. Then reads
-    // whether the application is configured again, so the model has the answer when this finishes.
-    // Fails with the first write's error (what() is the text); earlier writes stay stored.
-    QFuture<void> save(const SettingsValues& values);
+    // whether the application is configured again, so the model has the answer when this finishes,
+    // and runs the follow-up. Fails with the first write's error (what() is the text); earlier
+    // writes stay stored and nothing follows. Otherwise the result is the login item's refusal
+    // ("Couldn't update login item: " + its text; polling and updates then stay as they were), or
+    // empty. The follow-up runs here, not in the sheet, so a sheet closed meanwhile loses none of it.
+    QFuture<QString> save(const SettingsValues& values, const SettingsFollowUp& followUp = {});
     // Stores just the feed URL (trimmed), for a manual update check of an unsaved address.
     QFuture<void> storeFeedURL(const QString& url);
 
 private:
+    QString follow(const SettingsFollowUp& followUp);
+
     AppModel* model_;
     QThreadPool* pool_;
 };

@@ -1,5 +1,6 @@
 #include "desktop/platform/dbus_notifier.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include <QDBusMessage>
@@ -70,7 +71,7 @@ void DBusNotifier::send(const QString& title, const QString& body, const QString
 
 void DBusNotifier::post(const QString& identifier, const Content& content) {
     const auto known = serverIDs_.find(identifier);
-    const uint replaces = known == serverIDs_.end() ? 0u : known->second;
+    const uint replaces = known == serverIDs_.end() ? 0u : known->second.serverID;
     QVariantMap hints;
     hints.insert(QStringLiteral("sound-name"), QStringLiteral("message-new-instant"));
     hints.insert(QStringLiteral("desktop-entry"), QString::fromLatin1(AppInfo::kBundleIdentifier));
@@ -89,8 +90,13 @@ void DBusNotifier::post(const QString& identifier, const Content& content) {
 }
 
 void DBusNotifier::onPosted(const QString& identifier, std::optional<uint> serverID) {
-    if (serverID)
-        serverIDs_[identifier] = *serverID;
+    if (serverID) {
+        serverIDs_[identifier] = Known{*serverID, ++answers_};
+        if (serverIDs_.size() > kRemembered)
+            serverIDs_.erase(std::min_element(serverIDs_.begin(), serverIDs_.end(), [](const auto& a, const auto& b) {
+                return a.second.posted < b.second.posted;
+            }));
+    }
     auto node = inFlight_.extract(identifier);
     if (!node.empty() && node.mapped())
         post(identifier, *node.mapped());
@@ -100,8 +106,8 @@ void DBusNotifier::onActionInvoked(uint serverID, const QString& action) {
     if (action != QLatin1String("default"))
         return;
     // The signal reaches every client of the service: only our own notifications count.
-    for (const auto& [identifier, id] : serverIDs_)
-        if (id == serverID) {
+    for (const auto& [identifier, known] : serverIDs_)
+        if (known.serverID == serverID) {
             Q_EMIT clicked(identifier);
             return;
         }

@@ -4,6 +4,7 @@
 // identifiers ("mine-<sys_id>", "new-<sys_id>") are mapped to the numbers it returned and sent
 // back as replaces_id: one visible notification per task and kind.
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <unordered_map>
@@ -34,6 +35,10 @@ public:
     void requestPermission() override;
     void send(const QString& title, const QString& body, const QString& identifier) override;
 
+    // How many identifiers' numbers are kept, the most recently posted: a process that runs for
+    // months must not keep one for every task it ever announced.
+    static constexpr std::size_t kRemembered = 200;
+
 Q_SIGNALS:
     // A Notify call for `identifier` went to the service.
     void posted(const QString& identifier);
@@ -53,7 +58,12 @@ private:
     QString icon_;
     std::function<void(const char*)> warn_;
     bool warned_ = false;
-    std::unordered_map<QString, uint> serverIDs_;
+    struct Known {
+        uint serverID;
+        std::uint64_t posted;  // order of the answers
+    };
+    std::unordered_map<QString, Known> serverIDs_;
+    std::uint64_t answers_ = 0;
     // Identifiers whose Notify call is still unanswered, with a post that arrived meanwhile: it is
     // sent once the number is known, so two quick posts cannot create two notifications.
     std::unordered_map<QString, std::optional<Content>> inFlight_;

@@ -131,7 +131,7 @@ QWidget* SettingsView::buildForm() {
     auto* pollLabel = new QLabel(QStringLiteral("Poll every"));
     pollLabel->setMinimumWidth(kLabelWidth);
     pollMinutes_ = new QSpinBox;
-    pollMinutes_->setRange(std::numeric_limits<int>::min(), std::numeric_limits<int>::max());
+    pollMinutes_->setRange(std::numeric_limits<int>::min(), static_cast<int>(Config::kMaxPollMinutes));
     pollMinutes_->setButtonSymbols(QAbstractSpinBox::NoButtons);
     pollMinutes_->setGroupSeparatorShown(false);
     pollMinutes_->setFixedWidth(50);
@@ -250,34 +250,32 @@ void SettingsView::save() {
     save_->setEnabled(false);
     showText(saveError_, QString());
     const SettingsValues v = values();
-    model_->settings()->save(v).then(this, [this, v](QFuture<void> stored) {
+    // The login item, polling and updates follow in the model, also when this sheet goes first.
+    model_->settings()->save(v, {loginItem_, launchAtLogin_->isChecked(), updater_}).then(this, [this, v](QFuture<QString> saved) {
         saving_ = false;
         save_->setEnabled(true);
+        QString refusal;
         try {
-            stored.waitForFinished();
+            refusal = saved.result();
         } catch (...) {
             // Stored up to the failing write; what failed is shown and the sheet stays.
             showText(saveError_, errorText(std::current_exception()));
             Q_EMIT saveFinished();
             return;
         }
-        finishSave(v);
+        finishSave(v, refusal);
     });
 }
 
-void SettingsView::finishSave(const SettingsValues& saved) {
+void SettingsView::finishSave(const SettingsValues& saved, const QString& loginItemRefusal) {
     mcp_->setStoredAllowWrites(saved.mcpAllowWrites);
-    try {
-        loginItem_->setEnabled(launchAtLogin_->isChecked());
-    } catch (const std::exception& e) {
+    if (!loginItemRefusal.isEmpty()) {
         launchAtLogin_->setChecked(loginItem_->isEnabled());
-        showText(loginItemError_, QStringLiteral("Couldn't update login item: ") + QString::fromStdString(e.what()));
+        showText(loginItemError_, loginItemRefusal);
         Q_EMIT saveFinished();
         return;
     }
     showText(loginItemError_, QString());
-    model_->startPolling();
-    updater_->start();
     Q_EMIT saveFinished();
     Q_EMIT done();
 }

@@ -54,7 +54,7 @@ private:
     QWidget* buildForm();
     void fill(const SettingsValues& values);
     void save();
-    void finishSave(const SettingsValues& saved);
+    void finishSave(const SettingsValues& saved, const QString& loginItemRefusal);
     void checkNow();
     void showUpdates();
     void showAccount();

@@ -4,8 +4,10 @@
 
 #include "core/platform/keychain.h"
 #include "core/platform/secret_file_backend.h"
+#include "core/platform/secret_service_backend.h"
 #include "support/temp_env.h"
 
+#include <gio/gio.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -85,6 +87,106 @@ TEST_F(KeychainWithKeyring, ReadsWhatSecretToolWroteReplacesOnlyItsDataAndRemove
     keychain.remove("tokens");
     EXPECT_EQ(keychain.get("tokens"), std::nullopt);
     EXPECT_EQ(countItems(describe("clientSecret", "com.example.Other")), 1);
+}
+
+// Locks and unlocks the default collection the way the desktop would, without a prompt: locking
+// needs none, and gnome-keyring takes the master password over its own interface.
+class DefaultCollection {
+public:
+    DefaultCollection() {
+        bus_ = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+        auto alias = call(kSecrets, "ReadAlias", g_variant_new("(s)", "default"));
+        g_variant_get(alias, "(o)", &path_);
+        g_variant_unref(alias);
+    }
+    ~DefaultCollection() {
+        g_free(path_);
+        g_object_unref(bus_);
+    }
+    void lock() {
+        const gchar* objects[] = {path_, nullptr};
+        g_variant_unref(call(kSecrets, "Lock", g_variant_new("(^ao)", objects)));
+    }
+    void unlock() {
+        auto opened = call(kSecrets, "OpenSession", g_variant_new("(sv)", "plain", g_variant_new_string("")));
+        GVariant* output = nullptr;
+        gchar* session = nullptr;
+        g_variant_get(opened, "(vo)", &output, &session);
+        const std::string password = "trayline-test";  // as tests/support/with-keyring set it
+        GVariant* secret = g_variant_new(
+            "(o@ay@ays)", session, g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, "", 0, 1),
+            g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, password.data(), password.size(), 1), "text/plain");
+        g_variant_unref(call("org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface", "UnlockWithMasterPassword",
+                             g_variant_new("(o@(oayays))", path_, secret)));
+        g_variant_unref(output);
+        g_free(session);
+        g_variant_unref(opened);
+    }
+
+private:
+    static constexpr const char* kSecrets = "org.freedesktop.Secret.Service";
+    GVariant* call(const char* interface, const char* method, GVariant* parameters) {
+        GError* error = nullptr;
+        GVariant* reply = g_dbus_connection_call_sync(bus_, "org.freedesktop.secrets", "/org/freedesktop/secrets",
+                                                      interface, method, parameters, nullptr,
+                                                      G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, &error);
+        EXPECT_NE(reply, nullptr) << method << ": " << (error ? error->message : "");
+        if (error)
+            g_error_free(error);
+        return reply ? reply : g_variant_ref_sink(g_variant_new("()"));
+    }
+    GDBusConnection* bus_ = nullptr;
+    gchar* path_ = nullptr;
+};
+
+// Deleting must not pass over a locked item (the next unlocking read would sign the user back in):
+// unlocked, the item goes; locked, with nobody here to answer the unlock prompt, removal says it
+// failed instead of pretending.
+TEST_F(KeychainWithKeyring, RemovingALockedItemDeletesItOrSaysItCouldNot) {
+    DefaultCollection collection;
+    keychain.set("t", "tokens");
+    collection.lock();
+    EXPECT_FALSE(keychain.remove("tokens"));
+    collection.unlock();
+    EXPECT_EQ(countItems(describe("tokens")), 1) << "still stored, as reported";
+    EXPECT_TRUE(keychain.remove("tokens"));
+    EXPECT_EQ(countItems(describe("tokens")), 0);
+    EXPECT_TRUE(keychain.remove("tokens")) << "nothing left to remove is no failure";
+}
+
+// A keyring that missed the first probe's window (its daemon still starting at login) must not
+// push a sign-in into a file that would pin every later run: a write looks for the keyring again,
+// and so does a later selection once the retry time has passed; while the keyring is on the bus
+// but never answers, nothing is written at all.
+TEST_F(KeychainWithKeyring, AKeyringThatMissedTheFirstProbeStillGetsTheSecrets) {
+    const struct {
+        const char* name;
+        int missedProbes;  // before the keyring answers
+        bool writes;       // between the two selections
+        bool written;
+        SecretStore::Kind later;  // what the second selection finds
+    } rows[] = {{"answers at the write", 1, true, true, SecretStore::Kind::secretService},
+                {"answers at the next selection", 1, false, false, SecretStore::Kind::secretService},
+                {"never answers", 1000, true, false, SecretStore::Kind::file}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        int probes = 0;
+        SecretStoreSelector selector(
+            [&](std::chrono::milliseconds timeout) {
+                return ++probes <= row.missedProbes ? nullptr : SecretServiceBackend::connect(timeout);
+            },
+            std::chrono::milliseconds(0));
+        const auto first = selector.select();
+        EXPECT_EQ(first->kind(), SecretStore::Kind::file);
+        if (row.writes) {
+            EXPECT_EQ(first->set("tokens", "signed in"), row.written);
+        }
+        EXPECT_FALSE(std::filesystem::exists(SecretFileBackend::defaultPath()))
+            << "no file while a keyring is on the bus";
+        EXPECT_EQ(keychain.get("tokens"), row.written ? std::optional<std::string>("signed in") : std::nullopt);
+        EXPECT_EQ(selector.select()->kind(), row.later);
+        keychain.remove("tokens");
+    }
 }
 
 }  // namespace

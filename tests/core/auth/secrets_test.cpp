@@ -44,7 +44,7 @@ TEST_F(TokenStoreTest, SavesTheCompactFormWithSecondsSince2001AndClearRemovesOnl
 struct Latin1Store final : SecretStore {
     std::optional<std::string> get(const std::string&) override { return "caf\xE9"; }
     bool set(const std::string&, const std::string&) override { return false; }
-    void remove(const std::string&) override {}
+    bool remove(const std::string&) override { return true; }
 };
 
 TEST(Keychain, ReadsBytesThatAreNotUtf8AsAbsentAndNeverThrows) {
@@ -63,9 +63,9 @@ struct SlowWrites final : SecretStore {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         return file->set(a, d);
     }
-    void remove(const std::string& a) override {
+    bool remove(const std::string& a) override {
         std::this_thread::sleep_for(removeDelay);
-        file->remove(a);
+        return file->remove(a);
     }
     std::shared_ptr<SecretStore> file;
     std::chrono::milliseconds removeDelay{0};

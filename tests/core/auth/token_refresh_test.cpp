@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <future>
+#include <utility>
 
 #include "core/auth/auth_error.h"
 #include "core/auth/token_request.h"
@@ -99,6 +101,59 @@ TEST_F(RefreshTest, SignOutDuringARefreshWins) {
     EXPECT_THROW(refresh.get(), AuthError);
     EXPECT_FALSE(TokenStore::load()) << "the refreshed set must not sign the user back in";
 }
+
+// The profile's keychain; `afterTokensRead` runs once, between reading the tokens item and handing
+// it out, so a sign-out (or a new sign-in) can land exactly there.
+class Interleaved final : public SecretStore {
+public:
+    std::optional<std::string> get(const std::string& account) override {
+        auto data = inner_->get(account);
+        if (account == TokenStore::kAccount && afterTokensRead)
+            std::exchange(afterTokensRead, nullptr)();
+        return data;
+    }
+    bool set(const std::string& account, const std::string& data) override { return inner_->set(account, data); }
+    bool remove(const std::string& account) override { return inner_->remove(account); }
+    std::function<void()> afterTokensRead;
+
+private:
+    std::shared_ptr<SecretStore> inner_ = SecretStore::forCurrentUser();
+};
+
+struct Interleaving {
+    const char* name;
+    bool refreshRefused;  // the instance answers the refresh with 401
+    bool signInAgain;     // a new sign-in follows the sign-out
+};
+
+void PrintTo(const Interleaving& row, std::ostream* os) { *os << row.name; }
+
+class RefreshInterleavingTest : public RefreshTest, public ::testing::WithParamInterface<Interleaving> {};
+
+// A sign-out right after the refresh read the tokens: the refresh must neither store its new set
+// nor, when refused, remove a set that a newer sign-in stored.
+TEST_P(RefreshInterleavingTest, ASignOutThatLandsAfterTheTokensWereReadWins) {
+    const auto row = GetParam();
+    auto store = std::make_shared<Interleaved>();
+    TokenStore tokens{Keychain([store] { return store; })};
+    const TokenSet newer{"newer", "newer-refresh", std::chrono::system_clock::now() + 1h};
+    store->afterTokensRead = [&] {
+        tokens.clear();
+        if (row.signInAgain)
+            tokens.save(newer);
+    };
+    if (row.refreshRefused)
+        demo.instance().revokeRefreshTokens();
+    EXPECT_THROW(tokens.accessToken(), AuthError);
+    const auto kept = tokens.read();
+    EXPECT_EQ(kept ? kept->accessToken : "signed out", row.signInAgain ? "newer" : "signed out");
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, RefreshInterleavingTest,
+                         ::testing::Values(Interleaving{"RefreshSucceeds", false, false},
+                                           Interleaving{"RefreshSucceedsAfterANewSignIn", false, true},
+                                           Interleaving{"RefreshRefusedAfterANewSignIn", true, true}),
+                         [](const auto& row) { return std::string(row.param.name); });
 
 }  // namespace
 }  // namespace trayline

@@ -52,14 +52,21 @@ TEST(ProtocolTest, OnlyRepliesReachStdoutAndOnlyTheTwoLogTextsReachStderr) {
     }
 }
 
+// Lines up to 4 MiB are read; a longer one is dropped as it arrives (the server's memory stays
+// bounded) and answered with a parse error, at the end of the input too.
 TEST(ProtocolTest, HostileLinesAreSurvived) {
     TempProfile profile;
-    const std::string huge = R"({"id":"big","method":"ping","params":{"pad":")" + std::string(8 << 20, 'x') + "\"}}";
-    const auto run = runServer(std::string(1'000'000, '[') + "\n" + huge + "\n" + ping("2"));
+    const auto padded = [](const std::string& id, std::size_t bytes) {
+        return R"({"id":")" + id + R"(","method":"ping","params":{"pad":")" + std::string(bytes, 'x') + "\"}}";
+    };
+    const std::string tooLong =
+        R"({"jsonrpc":"2.0","id":null,"error":{"code":-32700,"message":"Parse error: line longer than 4 MiB"}})" "\n";
+    const auto run = runServer(std::string(1'000'000, '[') + "\n" + padded("3MiB", 3 << 20) + "\n" +
+                               padded("9MiB", 9 << 20) + "\n" + ping("2") + "\n" + padded("end", 5 << 20));
     EXPECT_EQ(run.signal, 0);
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.out, pong("\"big\"") + pong("2"));
-    EXPECT_EQ(run.err, kReady + kUnparsable);
+    EXPECT_EQ(run.out, pong("\"3MiB\"") + tooLong + pong("2") + tooLong);
+    EXPECT_EQ(run.err, kReady + kUnparsable + kUnparsable + kUnparsable);
 }
 
 TEST(ProtocolTest, ReaderGoneDuringAToolCallEndsTheServerQuietly) {

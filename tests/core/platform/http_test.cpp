@@ -3,11 +3,17 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <condition_variable>
+#include <cstdlib>
 #include <functional>
 #include <set>
 #include <thread>
 
+#include "core/platform/http_redirect.h"
 #include "support/temp_env.h"
 
 namespace trayline::http {
@@ -64,6 +70,16 @@ public:
             changed_.wait_for(lock, 20s, [this] { return released_; });
             res.set_content("late", "text/plain");
         });
+        // Answers once four requests are waiting here together (or after 20 s, then "alone").
+        server_.Get("/together", [this](const httplib::Request& req, httplib::Response& res) {
+            std::unique_lock lock(mutex_);
+            ++state_.requests;
+            state_.peers.insert(req.remote_port);
+            const int group = arrived_++ / 4;
+            changed_.notify_all();
+            const bool met = changed_.wait_for(lock, 20s, [&] { return released_ || arrived_ >= 4 * (group + 1); });
+            res.set_content(met && !released_ ? "together" : "alone", "text/plain");
+        });
         // Ten bytes, 150 ms apart (not as text, which httplib would compress and so hold back).
         server_.Get("/trickle", [](const httplib::Request&, httplib::Response& res) {
             const auto type = "application/octet-stream";
@@ -112,6 +128,7 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     bool released_ = false;
+    int arrived_ = 0;  // at /together
     State state_;
 };
 
@@ -211,6 +228,31 @@ TEST(Http, RedirectsKeepCredentialsToTheirHostAndA303TurnsAPostIntoAGet) {
     }
 }
 
+// Which headers a redirect carries on: credentials only within their origin (scheme, host and
+// port, default ports included).
+TEST(HttpRedirect, CredentialsStayWithinTheirOrigin) {
+    const struct {
+        const char *from, *to;
+        bool keeps;
+    } rows[] = {
+        {"http://h:8080/a", "http://H:8080/b", true},
+        {"https://h/a", "https://h:443/b", true},
+        {"http://h:8080/a", "http://h:9090/b", false},
+        {"http://h:8443/a", "https://h:8443/b", false},
+        {"http://h/a", "https://h/b", false},
+        {"https://h/a", "https://other/b", false},
+    };
+    for (const auto& row : rows) {
+        Request from = to(row.from, [](Request& r) {
+            r.headers = {{"authorization", "Bearer t"}, {"Cookie", "c=1"}, {"Accept", "x/y"}};
+        });
+        std::vector<std::string> visited{row.from};
+        const Request hop = nextHop(from, row.to, 302, visited, 10);
+        EXPECT_EQ(hop.headers.size(), row.keeps ? 3u : 1u) << row.from << " -> " << row.to;
+        EXPECT_EQ(hop.headers.back().first, "Accept");
+    }
+}
+
 TEST(Http, CompressedRepliesAreDecoded) {
     TestServer server;
     EXPECT_EQ(send(to(server.url("/gzip"))).body, "hello, compressed world");
@@ -268,6 +310,98 @@ TEST(Http, ConcurrentCallsAllSucceed) {
     for (auto& thread : threads)
         thread.join();
     EXPECT_EQ(ok, 30);
+}
+
+// The engine runs every transfer in one thread: four requests started from one caller are on the
+// wire at once, and a second round finds the four connections of the first waiting for it.
+TEST(HttpEngine, RequestsStartedTogetherRunTogetherAndTheNextRoundReusesTheirConnections) {
+    TestServer server(2);  // closed after the second round, so the server stops at once
+    std::size_t connections = 0;
+    for (int round = 0; round < 2; ++round) {
+        std::vector<std::future<Response>> replies;
+        for (int i = 0; i < 4; ++i)
+            replies.push_back(sendAsync(to(server.url("/together"))));
+        for (auto& reply : replies)
+            EXPECT_EQ(reply.get().body, "together") << "round " << round;
+        if (round == 0)
+            connections = server.state().peers.size();
+    }
+    EXPECT_EQ(connections, 4u);
+    EXPECT_EQ(server.state().peers.size(), connections) << "the second round opened connections";
+}
+
+// A child process serving HTTP/2 only (tests/core/platform/h2_server.mjs under Node) with a
+// self-signed certificate for 127.0.0.1; ended when this goes.
+class Http2Server {
+public:
+    explicit Http2Server(const std::filesystem::path& dir) {
+        const auto key = dir / "key.pem", cert = dir / "cert.pem";
+        const std::string make = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1 "
+                                 "-subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -keyout '" +
+                                 key.string() + "' -out '" + cert.string() + "' 2>/dev/null";
+        EXPECT_EQ(std::system(make.c_str()), 0);
+        certificatePEM = test::readFile(cert);
+        int in[2], out[2];
+        // Close-on-exec, so the child keeps no end of its own stdin open and sees it close.
+        EXPECT_EQ(::pipe2(in, O_CLOEXEC), 0);
+        EXPECT_EQ(::pipe2(out, O_CLOEXEC), 0);
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(in[0], 0);
+            ::dup2(out[1], 1);
+            ::execlp("node", "node", TRAYLINE_SOURCE_DIR "/tests/core/platform/h2_server.mjs", key.c_str(),
+                     cert.c_str(), nullptr);
+            ::_exit(127);
+        }
+        ::close(in[0]);
+        ::close(out[1]);
+        stdin_ = in[1];
+        std::string line;
+        for (char c; ::read(out[0], &c, 1) == 1 && c != '\n';)
+            line += c;
+        ::close(out[0]);
+        port = line;
+    }
+    ~Http2Server() {
+        ::close(stdin_);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    std::string port;
+    std::string certificatePEM;
+
+private:
+    pid_t pid_ = -1;
+    int stdin_ = -1;
+};
+
+// Streams to a server that speaks HTTP/2 share one connection, also when they start together.
+TEST(HttpEngine, RequestsToAnHttp2ServerShareOneConnection) {
+    if (std::system("command -v node >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "Node is not installed";
+    test::TempProfile dir;
+    Http2Server server(dir.root());
+    ASSERT_FALSE(server.port.empty());
+    std::vector<std::future<Response>> replies;
+    for (int i = 0; i < 4; ++i)
+        replies.push_back(sendAsync(to("https://127.0.0.1:" + server.port + "/",
+                                       [&](Request& r) { r.trustedCertificatesPEM = server.certificatePEM; })));
+    for (auto& reply : replies)
+        EXPECT_EQ(reply.get().body, "together over 1");
+}
+
+TEST(HttpEngine, ACancelledRequestEndsAloneAndAFailedOneLeavesTheOthersRunning) {
+    TestServer server;
+    std::atomic<bool> cancel = false;
+    auto slow = sendAsync(to(server.url("/slow"), [&](Request& r) { r.cancel = &cancel; }));
+    auto refused = sendAsync(to("http://127.0.0.1:1/"));
+    auto smuggled = sendAsync(to(server.url("/echo"), [](Request& r) { r.headers = {{"X", "a\nb"}}; }));
+    EXPECT_EQ(send(to(server.url("/echo"))).body, "echo GET ");
+    EXPECT_THROW(refused.get(), TransportError);
+    EXPECT_THROW(smuggled.get(), TransportError);
+    EXPECT_EQ(slow.wait_for(0s), std::future_status::timeout) << "the slow request is still waiting";
+    cancel = true;
+    EXPECT_EQ(slow.wait_for(5s), std::future_status::ready);
+    EXPECT_THROW(slow.get(), Cancelled);
 }
 
 TEST(Http, RefusedConnectionIsATransportError) {

@@ -35,7 +35,8 @@ TEST_F(ConfigTest, StoredValuesReadByTheirTypeWithOthersAsDefaults) {
         {"instanceURL", "https://x.service-now.com/", "https://x.service-now.com"},
         {"instanceURL", "https://x//", "https://x/"}, {"instanceURL", true, "https://brindle.service-now.com"},
         {"pollMinutes", -3, "1"}, {"pollMinutes", 0, "1"}, {"pollMinutes", 7, "7"}, {"pollMinutes", "7", "5"},
-        {"pollMinutes", 7.5, "5"}, {"table", "", ""}, {"table", true, "sc_task"}, {"groupStates", 12, "12"},
+        {"pollMinutes", 7.5, "5"}, {"pollMinutes", 10080, "10080"}, {"pollMinutes", 10081, "10080"},
+        {"pollMinutes", 200'000'000, "10080"}, {"pollMinutes", json(UINT64_MAX), "10080"}, {"table", "", ""}, {"table", true, "sc_task"}, {"groupStates", 12, "12"},
         {"groupStates", json::array(), "1,2,3"}, {"updateFeedURL", 2.5, "2.5"}, {"notifyNewRequest", false, "0"},
         {"notifyAssignedToMe", "false", "1"}, {"autoUpdate", 0, "1"}, {"mcpAllowWrites", true, "1"}};
     for (const auto& [key, stored, expected] : rows) {
@@ -56,6 +57,8 @@ TEST_F(ConfigTest, SettersTrimTextAndStoreTypedValuesThatTheGroupQueryTakesVerba
     EXPECT_EQ(PreferencesFile::forCurrentUser().read(),
               json({{"groupSysID", "abc"}, {"groupStates", "1^ORactive=true"}, {"table", ""}, {"pollMinutes", 1},
                     {"autoUpdate", false}}));
+    Config::setPollMinutes(INT64_MAX);
+    EXPECT_EQ(PreferencesFile::forCurrentUser().read()["pollMinutes"], 10080);
     EXPECT_EQ(Config::groupQuery(), "assignment_group=abc^stateIN1^ORactive=true^ORDERBYDESCopened_at");
 }
 

@@ -1,11 +1,14 @@
 // The update path against real parts: loopback http and https servers, signed zips, the installer
 // script run for real.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <future>
 #include <regex>
 
 #include "core/platform/atomic_file.h"
@@ -201,7 +204,16 @@ std::string UpdateTest::install(const Release& r, long processID) {
         [&] { launch = installUpdate(manifest, o, [this](InstallStage s) { stages.push_back(s); }); });
 }
 
-TEST_F(UpdateTest, InstallWaitsForTheAppToExitThenSwapsInTheNewBundleWithoutSetIDBitsAndStartsIt) {
+// What the folder of the installed bundle holds besides it.
+std::vector<std::string> besides(const fs::path& bundle) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(bundle.parent_path()))
+        if (entry.path() != bundle)
+            names.push_back(entry.path().filename().string());
+    return names;
+}
+
+TEST_F(UpdateTest, InstallWaitsForTheAppToExitThenSwapsInTheNewBundleWithOurModesAndStartsIt) {
     const pid_t app = ::fork();
     if (app == 0) {  // the running app, until the test ends it
         ::pause();
@@ -209,8 +221,10 @@ TEST_F(UpdateTest, InstallWaitsForTheAppToExitThenSwapsInTheNewBundleWithoutSetI
     }
     Release release;
     release.afterSigning = [](const fs::path& b) {  // the seal covers contents, not modes
-        fs::permissions(b / "Contents/bin/trayline", fs::perms(04755));
+        fs::permissions(b / "Contents/bin/trayline", fs::perms(04777));
+        fs::permissions(b / "Contents/Info.plist", fs::perms(0666));
     };
+    release.extraEntries.push_back({"Trayline.app/Contents", "", 040777});
     release.checksum = [](std::string digest) {  // letter case does not matter
         std::transform(digest.begin(), digest.end(), digest.begin(), ::toupper);
         return digest;
@@ -220,15 +234,41 @@ TEST_F(UpdateTest, InstallWaitsForTheAppToExitThenSwapsInTheNewBundleWithoutSetI
               (std::vector{InstallStage::downloading, InstallStage::verifying, InstallStage::installing}));
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     EXPECT_EQ(AppInfo::versionOf(installed), "1.3.9") << "swapped while the app was still running";
+    EXPECT_EQ(launch.workDirectory.parent_path(), installed.parent_path())
+        << "beside the installed bundle, so that both moves are renames";
+    EXPECT_EQ(fs::status(launch.workDirectory).permissions(), fs::perms(0700))
+        << "the work directory is private";
 
     ::kill(app, SIGKILL);
     ::waitpid(app, nullptr, 0);
     ASSERT_TRUE(test::waitForFile(relaunched));
     EXPECT_EQ(test::readFile(relaunched), "1.4.0");
-    EXPECT_EQ(fs::status(installed / "Contents/bin/trayline").permissions(), fs::perms(0755));
-    EXPECT_FALSE(fs::exists(installed.string() + ".old"));
-    EXPECT_EQ(fs::status(launch.workDirectory).permissions(), fs::perms(0700))
-        << "the work directory is private";
+    for (const auto& [path, mode] : {std::pair{"Contents/bin/trayline", 0755}, {"Contents/Info.plist", 0644},
+                                     {"Contents", 0755}})
+        EXPECT_EQ(fs::status(installed / path).permissions(), fs::perms(mode)) << path;
+    EXPECT_EQ(besides(installed), std::vector<std::string>{"relaunched"})
+        << "the old bundle and the work directory are gone";
+}
+
+// The signature files are looked at before they are read: a FIFO would block the read forever.
+TEST_F(UpdateTest, SignatureFilesThatAreNotRegularFilesAreRefusedWithoutBeingRead) {
+    for (const std::string_view signatureFile : {kCodeResourcesPath, kCodeSignaturePath}) {
+        const fs::path bundle = dir.path() / "fifo" / "Trayline.app";
+        test::makeBundle(bundle, "1.4.0");
+        ourSigner().sign(bundle);
+        fs::remove(bundle / signatureFile);
+        ASSERT_EQ(::mkfifo((bundle / signatureFile).c_str(), 0644), 0);
+        auto outcome = std::async(std::launch::async, [&] {
+            return test::outcomeOf([&] { verifyBundleSignature(bundle, root().certificatePEM(), kTeam); });
+        });
+        if (outcome.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+            ADD_FAILURE() << "still reading " << signatureFile;
+            ::close(::open((bundle / signatureFile).c_str(), O_WRONLY | O_NONBLOCK));  // lets the reader go
+        }
+        EXPECT_EQ(outcome.get(), "Download rejected: not signed by the expected developer.\nnot a regular file: " +
+                                     std::string(signatureFile));
+        fs::remove_all(bundle.parent_path());
+    }
 }
 
 TEST_F(UpdateTest, InstallerPutsTheOldBundleBackWhenTheNewOneCannotMoveIn) {
@@ -263,6 +303,7 @@ TEST_P(InstallFailure, IsReportedAndLeavesTheAppUntouched) {
     EXPECT_EQ(install(release), expected);
     EXPECT_EQ(AppInfo::versionOf(installed), "1.3.9");
     EXPECT_TRUE(!fs::exists(temp) || fs::is_empty(temp)) << "leftovers in the temp dir";
+    EXPECT_EQ(besides(installed), std::vector<std::string>()) << "leftovers beside the app";
 }
 
 const std::string kRejected = "Download rejected: not signed by the expected developer.\n";
