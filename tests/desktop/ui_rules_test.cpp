@@ -84,6 +84,7 @@ TEST(ChipCounts, CountTheRowsTheListShows) {
         EXPECT_EQ(rowCount(group), rows);
         EXPECT_EQ(memberTaskCount(group, "a"), ofA);
         EXPECT_EQ(rowCount(unassignedTasks(group)), unassigned);
+        EXPECT_EQ(unassignedCount(group), unassigned) << "the tray's orange count";
     }
 }
 

@@ -69,7 +69,7 @@ void TraylineApp::start() {
 // The two counts (and the pause) and nothing else: neither the sign-in state nor an error changes
 // the picture.
 void TraylineApp::rebuildIcon() {
-    tray_.setCounts({static_cast<std::int64_t>(model_.myTasks().size()), model_.unassignedCount(),
+    tray_.setCounts({rowCount(model_.myTasks()), model_.unassignedCount(),
                      model_.notificationsPaused()});
 }
 

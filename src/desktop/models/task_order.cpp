@@ -1,6 +1,7 @@
 #include "desktop/models/task_order.h"
 
 #include <algorithm>
+#include <string_view>
 #include <utility>
 
 #include "core/platform/time.h"
@@ -30,9 +31,19 @@ void sortNewestFirst(TaskList& tasks) { sortDescendingBy(tasks, &SNTask::openedA
 
 void sortLatestClosedFirst(TaskList& tasks) { sortDescendingBy(tasks, &SNTask::closedAt); }
 
+int rowCount(const TaskList& tasks) {
+    std::unordered_set<std::string_view> rows;
+    for (const SNTask& t : tasks)
+        rows.insert(t.sysID.value);
+    return static_cast<int>(rows.size());
+}
+
 int unassignedCount(const TaskList& tasks) {
-    return static_cast<int>(std::count_if(tasks.begin(), tasks.end(),
-                                          [](const SNTask& t) { return t.assignedTo.value.empty(); }));
+    std::unordered_set<std::string_view> rows;
+    for (const SNTask& t : tasks)
+        if (t.assignedTo.value.empty())
+            rows.insert(t.sysID.value);
+    return static_cast<int>(rows.size());
 }
 
 IdSet idsOf(const TaskList& tasks) {

@@ -20,7 +20,10 @@ using IdSet = std::unordered_set<std::string>;
 void sortNewestFirst(TaskList& tasks);
 void sortLatestClosedFirst(TaskList& tasks);
 
-// Tasks whose assignee has an empty stored value, whatever its display text.
+// The rows a list shows: a task the instance returned twice is one row (rows are keyed by sys_id),
+// so chips and the tray's counts count it once.
+int rowCount(const TaskList& tasks);
+// Rows whose assignee has an empty stored value, whatever its display text.
 int unassignedCount(const TaskList& tasks);
 
 IdSet idsOf(const TaskList& tasks);

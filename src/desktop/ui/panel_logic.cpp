@@ -47,13 +47,6 @@ TaskList memberTasks(const TaskList& group, const std::string& userSysID) {
     return out;
 }
 
-int rowCount(const TaskList& tasks) {
-    std::unordered_set<std::string_view> rows;
-    for (const SNTask& t : tasks)
-        rows.insert(t.sysID.value);
-    return static_cast<int>(rows.size());
-}
-
 int memberTaskCount(const TaskList& group, const std::string& userSysID) {
     std::unordered_set<std::string_view> rows;
     for (const SNTask& t : group)

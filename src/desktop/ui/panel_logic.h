@@ -35,9 +35,6 @@ MiddleArea chooseMiddleArea(const PanelInputs& in);
 // Tabs: "mine", "all", "unassigned", "doneThis", "doneLast", or a member's sys_id.
 TaskList unassignedTasks(const TaskList& group);
 TaskList memberTasks(const TaskList& group, const std::string& userSysID);
-// The rows a list shows: a task the instance returned twice is one row (rows are keyed by sys_id),
-// so chips count it once.
-int rowCount(const TaskList& tasks);
 int memberTaskCount(const TaskList& group, const std::string& userSysID);
 // Members with tasks in the group queue (or the selected one), most tasks first, ties in member order.
 UserList visibleMembers(const UserList& members, const TaskList& group, const std::string& tab);
