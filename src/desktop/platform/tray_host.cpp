@@ -93,8 +93,8 @@ void TrayHost::waitForTray() {
     panel_->setMode(PanelWindow::Mode::Window);
     panel_->setWindowTitle(ui::trayWindowTitle(counts_));
     windowPlaced_ = false;
+    Q_EMIT trayUnavailable();  // told before the window shows, so the reason never trails it
     showPanel();
-    Q_EMIT trayUnavailable();
 }
 
 void TrayHost::useXEmbedTray() {

@@ -320,7 +320,7 @@ class NoTrayAtAll(OnPrivateDesktop, unittest.TestCase):
                                           if "0 mine, 0 unassigned" not in w[1]][:1], timeout=60,
                                  what="the window")[0]
         self.assertRegex(title, r"^Trayline \u2014 [1-9]\d* mine, \d+ unassigned$")
-        self.assertIn("no system tray found", self.output())
+        wait_for(lambda: "no system tray found" in self.output(), what="the reason on standard error", timeout=5)
         def mapped(windows):
             try:
                 return any(w.get_attributes().map_state == X.IsViewable for w in windows)
