@@ -144,6 +144,38 @@ TEST_P(TrayIconPixels, BothCountsReadableAndWhollyInsideTheirBubbles) {
     }
 }
 
+// Old counts look old: dimmed, with a mark in the pause mark's column ("!" after a failed refresh,
+// an hourglass while rate limited); signed out, a padlock and no counts at all.
+TEST_P(TrayIconPixels, StaleLimitedAndSignedOutShowInTheSlot) {
+    const int size = GetParam();
+    std::map<TrayFreshness, QImage> images;
+    for (const auto freshness : {TrayFreshness::stale, TrayFreshness::rateLimited}) {
+        SCOPED_TRACE(testing::Message() << size << " px, freshness " << static_cast<int>(freshness));
+        TrayCounts counts{7, 42, true};
+        counts.freshness = freshness;
+        const QImage image = images[freshness] = painter.render(counts, size);
+        const QRect mark = darkArea(image);
+        EXPECT_TRUE(mark.right() >= size - 2 && mark.top() < size / 4 && mark.bottom() > size * 3 / 4);
+        EXPECT_GE(whiteRuns(image, mark, {}), 1);
+        for (const auto isFill : {&isBlue, &isOrange}) {
+            const BubbleReading b = readBubble(image, isFill, mark.adjusted(-1, -1, 1, 1));
+            EXPECT_NEAR(b.fill.alphaF(), 0.45, 0.02);
+            EXPECT_GE(b.digitHeight(), kLeastDigitHeight.at(size));
+        }
+    }
+    EXPECT_NE(images[TrayFreshness::stale], images[TrayFreshness::rateLimited]);
+    EXPECT_NE(images[TrayFreshness::stale], painter.render({7, 42, true}, size)) << "not the pause mark";
+    TrayCounts out{7, 42, false};
+    out.freshness = TrayFreshness::signedOut;
+    const QImage image = painter.render(out, size);
+    const QRect lock = darkArea(image);
+    EXPECT_GE(lock.width(), size * 3 / 4);
+    EXPECT_GE(whiteRuns(image, lock, {}), 1);
+    for (int y = 0; y < size; ++y)
+        for (int x = 0; x < size; ++x)
+            ASSERT_FALSE(isBlue(image.pixelColor(x, y)) || isOrange(image.pixelColor(x, y))) << x << "," << y;
+}
+
 INSTANTIATE_TEST_SUITE_P(Sizes, TrayIconPixels, ::testing::ValuesIn(kTrayIconSizes));
 
 // The picture is the same on any desktop palette: the tray never tints it.
@@ -176,6 +208,16 @@ TEST(TrayIcon, WordsSayBothCountsExactly) {
         EXPECT_EQ(trayLabel(counts), QString::fromUtf8(label));
         EXPECT_EQ(trayWindowTitle(counts), QString::fromUtf8(title));
     }
+    TrayCounts stale{3, 12, false, TrayFreshness::stale, QStringLiteral("16:40"),
+                     QStringLiteral("Couldn't connect to server")};
+    EXPECT_EQ(trayToolTip(stale), QStringLiteral("Last updated 16:40 \u2014 Couldn't connect to server\n"
+                                                 "3 open tasks assigned to you, 12 unassigned tasks in your group"));
+    TrayCounts limited{3, 12, false, TrayFreshness::rateLimited, QStringLiteral("16:40"), {}, QStringLiteral("16:45")};
+    EXPECT_TRUE(trayToolTip(limited).startsWith(
+        QStringLiteral("Last updated 16:40 \u2014 the instance limits requests until 16:45\n3 open tasks")));
+    const TrayCounts out{3, 12, false, TrayFreshness::signedOut};
+    EXPECT_EQ(trayToolTip(out), QStringLiteral("Signed out of ServiceNow. Click to sign in."));
+    EXPECT_EQ(trayWindowTitle(out), QStringLiteral("Trayline \u2014 signed out"));
     const std::tuple<std::int64_t, int, const char*> shortened[] = {
         {7, 3, "7"}, {100, 3, "100"}, {1000, 3, "99+"}, {100000, 4, "999+"}, {100, 2, "9+"}, {100, 1, "9+"},
         {-3, 3, "0"}};
