@@ -178,22 +178,6 @@ TEST_P(TrayIconPixels, StaleLimitedAndSignedOutShowInTheSlot) {
 
 INSTANTIATE_TEST_SUITE_P(Sizes, TrayIconPixels, ::testing::ValuesIn(kTrayIconSizes));
 
-// The picture is the same on any desktop palette: the tray never tints it.
-TEST(TrayIcon, IgnoresThePaletteAndCoversEverySize) {
-    const TrayIconPainter painter;
-    const TrayCounts counts{3, 0, false};
-    const auto light = painter.renderSet(counts);
-    const QPalette before = QApplication::palette();
-    QApplication::setPalette(test::darkPalette());
-    const auto dark = TrayIconPainter().renderSet(counts);
-    QApplication::setPalette(before);
-    EXPECT_EQ(light, dark);
-    QList<QSize> sizes;
-    for (int s : kTrayIconSizes)
-        sizes << QSize(s, s);
-    EXPECT_EQ(painter.icon(counts).availableSizes(), sizes);
-}
-
 TEST(TrayIcon, WordsSayBothCountsExactly) {
     const std::tuple<TrayCounts, const char*, const char*, const char*> rows[] = {
         {{0, 0, false}, "No open tasks assigned to you, no unassigned tasks in your group", "0 \u00b7 0",
@@ -223,34 +207,6 @@ TEST(TrayIcon, WordsSayBothCountsExactly) {
         {-3, 3, "0"}};
     for (const auto& [n, chars, text] : shortened)
         EXPECT_EQ(shortenedCount(n, chars), QString::fromUtf8(text)) << n << " in " << chars;
-}
-
-// For a person to look at: every size on a light and a dark panel, as drawn and enlarged.
-TEST(TrayIcon, Screenshots) {
-    const TrayIconPainter painter;
-    const TrayCounts rows[] = {{0, 0, false}, {7, 42, false}, {99, 100, false}, {1234, 100000, false}, {3, 12, true}};
-    const int width = 8 + static_cast<int>(kTrayIconSizes.size()) * 72;
-    for (const auto& [panel, name] : {std::pair{QColor(0xececec), "light"}, std::pair{QColor(0x2b2b2b), "dark"}}) {
-        QImage sheet(width, 8 + static_cast<int>(std::size(rows)) * 72, QImage::Format_RGB32);
-        sheet.fill(panel);
-        QPainter p(&sheet);
-        for (std::size_t r = 0; r < std::size(rows); ++r)
-            for (std::size_t s = 0; s < kTrayIconSizes.size(); ++s)
-                p.drawImage(QPoint(8 + static_cast<int>(s) * 72, 8 + static_cast<int>(r) * 72),
-                            painter.render(rows[r], kTrayIconSizes[s]));
-        p.end();
-        QImage zoomed(22 * 8 * 5 + 40, 22 * 8 + 16, QImage::Format_RGB32);
-        zoomed.fill(panel);
-        QPainter z(&zoomed);
-        for (std::size_t r = 0; r < 5; ++r)
-            z.drawImage(QRect(8 + static_cast<int>(r) * (22 * 8 + 8), 8, 22 * 8, 22 * 8),
-                        painter.render(rows[r], 22));
-        z.end();
-        const std::filesystem::path dir = TRAYLINE_SCREENSHOT_DIR;
-        std::filesystem::create_directories(dir);
-        EXPECT_TRUE(sheet.save(QString::fromStdString((dir / ("tray-icon-sizes-" + std::string(name) + ".png")).string())));
-        EXPECT_TRUE(zoomed.save(QString::fromStdString((dir / ("tray-icon-22-zoomed-" + std::string(name) + ".png")).string())));
-    }
 }
 
 }  // namespace
