@@ -25,8 +25,12 @@ HttpReply DemoInstance::Impl::control(const httplib::Request& req) {
             latencyMs = in.value("ms", 0LL);
         } else if (action == "fail_next") {
             std::lock_guard lock(failMutex);
-            failures.push_back({in.value("count", 1), in.value("status", 500), in.value("body", std::string()),
-                                in.value("content_type", std::string("application/json"))});
+            Failure f{in.value("count", 1), in.value("status", 500), in.value("body", std::string()),
+                      in.value("content_type", std::string("application/json"))};
+            if (const auto headers = in.find("headers"); headers != in.end() && headers->is_object())
+                for (const auto& [name, value] : headers->items())
+                    f.headers.emplace_back(name, value.is_string() ? value.get<std::string>() : value.dump());
+            failures.push_back(std::move(f));
         } else if (action == "rate_limit") {
             // {"limit": N, "window_seconds": S}; limit 0 turns it off.
             rateLimit.configure(in.value("limit", 0), in.value("window_seconds", 3600LL));

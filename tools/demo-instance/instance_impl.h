@@ -50,6 +50,7 @@ struct DemoInstance::Impl {
     struct Failure {
         int count, status;
         std::string body, contentType;
+        std::vector<std::pair<std::string, std::string>> headers = {};  // e.g. Retry-After
     };
     std::mutex failMutex;
     std::deque<Failure> failures;
@@ -107,6 +108,7 @@ struct DemoInstance::Impl {
             if (const long long ms = latencyMs.load(); ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds{ms});
             if (auto f = popFailure()) {
                 res.status = f->status;
+                for (const auto& [name, value] : f->headers) res.set_header(name, value);
                 res.set_content(f->body, f->contentType);
                 return;
             }

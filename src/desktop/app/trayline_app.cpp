@@ -57,8 +57,9 @@ TraylineApp::TraylineApp(Options options, QObject* parent)
     connect(&notifier_, &DBusNotifier::posted, this, &TraylineApp::onPosted);
     connect(&notifier_, &DBusNotifier::clicked, this, [this](const QString& identifier) {
         tray_.showPanel();
+        // Its "Sign in" action: the browser opens at once, and the lists fill once it is done.
         if (identifier == QLatin1String(kSignedOutNotification) && !model_.auth()->isSignedIn())
-            model_.auth()->signIn();  // its "Sign in" action: the browser opens at once
+            model_.auth()->signIn().then(this, [this] { model_.refresh(); });
     });
     connect(&tray_, &TrayHost::panelShown, this, [this] { tray_.setNeedsAttention(false); });
     connect(&shortcut_, &GlobalShortcut::activated, &tray_, &TrayHost::togglePanel);

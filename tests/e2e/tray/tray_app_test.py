@@ -61,11 +61,12 @@ def press(n):
 class OnPrivateDesktop:
     latency_ms = 2500  # the first refresh ends well after the item appears
     tray = True  # a stand-in tray runs from the start
+    instance_args = ()  # for the demo instance
 
     def setUp(self):
         self.env = PrivateDesktop()
         self.addCleanup(self.env.close)
-        self.env.start_instance()
+        self.env.start_instance(*self.instance_args)
         self.env.seed_signed_in_profile()
         self.env.control("latency", ms=self.latency_ms)
         bus = dbus.SessionBus()
