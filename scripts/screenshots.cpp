@@ -87,6 +87,22 @@ TEST_P(Screenshots, EveryView) {
         {"panel-mine", [&] { return panel.get(); }},
         {"panel-all", [&] { return QTest::mouseClick(chip("All ("), Qt::LeftButton), panel.get(); }},
         {"panel-done", [&] { return QTest::mouseClick(chip("Done "), Qt::LeftButton), panel.get(); }},
+        {"panel-big-queue", [&] {
+             // Longer than its rows, and one assignee the access rules hide.
+             for (int i = 0; i < 120; ++i)
+                 demo.instance().insertTask({{"short_description", "Queued request " + std::to_string(i)}});
+             demo.instance().control({{"action", "acl"},
+                                      {"hidden_fields", {{"assigned_to", {model->groupTasks().front().id()}}}}});
+             EXPECT_TRUE(await(model->refresh()));
+             return QTest::mouseClick(chip("All ("), Qt::LeftButton), panel.get();
+         }},
+        {"panel-rate-limited", [&] {
+             demo.instance().control({{"action", "fail_next"}, {"count", 4}, {"status", 429},
+                                      {"body", R"({"error":{"message":"Rate limit exceeded"}})"},
+                                      {"headers", {{"Retry-After", "1800"}}}});
+             EXPECT_TRUE(await(model->refresh()));
+             return panel.get();
+         }},
         {"assign", [&] {
              auto* assign = kept(new AssignView(groupTask(true), model.get(), nullptr, clock.scheduler()));
              QSignalSpy answered(assign, &AssignView::lookupAnswered);
@@ -136,7 +152,14 @@ INSTANTIATE_TEST_SUITE_P(Palettes, Screenshots, ::testing::Values("light", "dark
 // The tray picture at every size on a light and a dark panel, as drawn and enlarged.
 TEST(TrayIcon, EverySize) {
     const TrayIconPainter painter;
-    const TrayCounts rows[] = {{0, 0, false}, {7, 42, false}, {99, 100, false}, {1234, 100000, false}, {3, 12, true}};
+    const TrayCounts rows[] = {{0, 0, false},
+                               {7, 42, false},
+                               {99, 100, false},
+                               {1234, 100000, false},
+                               {3, 12, true},
+                               {3, 12, false, TrayFreshness::stale},
+                               {3, 12, false, TrayFreshness::rateLimited},
+                               {3, 12, false, TrayFreshness::signedOut}};
     const int width = 8 + static_cast<int>(kTrayIconSizes.size()) * 72;
     for (const auto& [panel, name] : {std::pair{QColor(0xececec), "light"}, std::pair{QColor(0x2b2b2b), "dark"}}) {
         QImage sheet(width, 8 + static_cast<int>(std::size(rows)) * 72, QImage::Format_RGB32);

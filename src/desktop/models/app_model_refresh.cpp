@@ -2,6 +2,7 @@
 // order, the member list, the outcome and the change notifications.
 
 #include <atomic>
+#include <future>
 
 #include "core/auth/token_store.h"
 #include "core/servicenow/service_now_client.h"
@@ -42,8 +43,12 @@ struct FetchedList {
 
 // One list as the panel and the tray count it: its rows, sorted, and its length on the instance;
 // for the group queue also its unassigned part, which the instance counts when the rows are not
-// the whole queue (one more request, only for a queue longer than its rows).
-FetchedList fetchList(const ServiceNowClient& client, std::size_t index) {
+// the whole queue (one more request, only for a queue longer than its rows). When the last refresh
+// found the queue that long, the count is asked for beside the rows rather than after them.
+FetchedList fetchList(const ServiceNowClient& client, std::size_t index, bool expectLongQueue) {
+    std::future<std::optional<std::int64_t>> early;
+    if (index == 1 && expectLongQueue)
+        early = std::async(std::launch::async, [&client] { return client.countTasks(queries::unassignedInGroupQueue()); });
     auto page = client.fetchTaskPage(queryOf(index), kRowLimit);
     if (index < 2)
         sortNewestFirst(page.tasks);
@@ -54,7 +59,7 @@ FetchedList fetchList(const ServiceNowClient& client, std::size_t index) {
     if (index == 1) {
         f.unassigned.rows = unassignedCount(page.tasks);
         if (f.size.truncated()) {
-            f.unassigned.total = client.countTasks(queries::unassignedInGroupQueue());
+            f.unassigned.total = early.valid() ? early.get() : client.countTasks(queries::unassignedInGroupQueue());
             f.unassigned.full = !f.unassigned.total;
         }
     }
@@ -174,9 +179,9 @@ void AppModel::beginFetches(const RunPtr& run) {
         ++run->pending;
         inBackground(
             pool_.get(), this,
-            [stop = run->stop, tokens = &auth_->tokens(), i] {
+            [stop = run->stop, tokens = &auth_->tokens(), i, longQueue = sizes_[1].truncated()] {
                 try {
-                    return fetchList(ServiceNowClient(stop.get()), i);
+                    return fetchList(ServiceNowClient(stop.get()), i, longQueue);
                 } catch (...) {
                     rethrowEndingSession(*tokens);
                 }
