@@ -68,25 +68,27 @@ bool TokenStore::saveIfGeneration(const TokenSet& tokens, std::uint64_t expected
 
 std::optional<TokenSet> TokenStore::replaceIf(const TokenSet& current, const TokenSet& fresh,
                                               std::uint64_t expected) {
-    WriteLock lock(mutex_);
-    if (generation_.load() != expected)
-        return std::nullopt;
-    auto stored = read();
-    if (stored != current)
-        return stored;
-    saveLocked(fresh);
-    return fresh;
+    return writeIfStill(current, expected, &fresh);
 }
 
 std::optional<TokenSet> TokenStore::clearIf(const TokenSet& current, std::uint64_t expected) {
+    return writeIfStill(current, expected, nullptr);
+}
+
+std::optional<TokenSet> TokenStore::writeIfStill(const TokenSet& current, std::uint64_t expected,
+                                                 const TokenSet* fresh) {
     WriteLock lock(mutex_);
     if (generation_.load() != expected)
         return std::nullopt;
     auto stored = read();
     if (stored != current)
         return stored;
-    clearLocked();
-    return std::nullopt;
+    if (!fresh) {
+        clearLocked();
+        return std::nullopt;
+    }
+    saveLocked(*fresh);
+    return *fresh;
 }
 
 void TokenStore::saveLocked(const TokenSet& tokens) {

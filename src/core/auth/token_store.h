@@ -78,6 +78,8 @@ public:
 
 private:
     class WriteLock;
+    // replaceIf() with `fresh`, clearIf() without.
+    std::optional<TokenSet> writeIfStill(const TokenSet& current, std::uint64_t expected, const TokenSet* fresh);
     void saveLocked(const TokenSet& tokens);
     bool clearLocked();
 
