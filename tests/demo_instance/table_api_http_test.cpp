@@ -55,21 +55,6 @@ TEST_F(TableApiTest, FieldsComeInTheAskedOrderInEachDisplayValueMode) {
               json({{"result", {{"sys_id", id}}}}));  // one record by its sys_id
 }
 
-TEST_F(TableApiTest, JournalFieldsAppendEntriesShownNewestFirst) {
-    ASSERT_EQ(patch(id, R"({"work_notes":"first note"})")->status, 200);
-    ASSERT_EQ(patch(id, R"({"work_notes":"second note"})")->status, 200);
-    ASSERT_EQ(patch(id, R"({"comments":"visible to the caller"})")->status, 200);
-    const json rec = instance.record("sc_task", id);
-    ASSERT_EQ(rec["work_notes"].size(), 2u);
-    EXPECT_EQ(rec["work_notes"][1]["value"], "second note");
-    EXPECT_EQ(rec["work_notes"][1]["created_by"], kDemoUserSysId);
-    EXPECT_EQ(rec["comments"][0]["value"], "visible to the caller");
-    const std::string text = body(get({{"sysparm_query", "sys_id=" + id}, {"sysparm_fields", "work_notes"},
-                                       {"sysparm_display_value", "all"}}))["result"][0]["work_notes"]["display_value"];
-    EXPECT_LT(text.find("second note"), text.find("first note"));
-    EXPECT_NE(text.find("Alex Morgan (Work notes)"), std::string::npos);
-}
-
 TEST_F(TableApiTest, ClosingNeedsTheAssigneeAndAResolution) {
     EXPECT_EQ(patch(id, R"({"u_resolution":"Done","state":"5"})")->status, 403);  // not its assignee
     EXPECT_EQ(instance.record("sc_task", id)["state"], "1");  // nothing applied

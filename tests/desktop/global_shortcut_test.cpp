@@ -1,6 +1,7 @@
-// The desktop-wide shortcut through a stand-in org.freedesktop.portal.GlobalShortcuts on a private
-// session bus (run inside dbus-run-session): what the app asks to bind, an activation toggling the
-// panel of the whole tray app, and every way the portal can fail the app, which keeps working.
+// The whole tray app on a private session bus (run inside dbus-run-session): the desktop-wide
+// shortcut through a stand-in org.freedesktop.portal.GlobalShortcuts (what the app asks to bind, an
+// activation toggling the panel, every way the portal can fail the app, which keeps working), and
+// the item's request for attention.
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -179,6 +180,29 @@ TEST_F(GlobalShortcutTest, BindsShowTraylineAndEachActivationTogglesThePanel) {
     EXPECT_EQ(shown.count(), 1) << "only our session's own shortcut toggles";
     EXPECT_EQ(portal.bindCalls, 1);
     EXPECT_FALSE(QString::fromStdString(testing::internal::GetCapturedStderr()).contains("trayline:")) << "nothing to say";
+}
+
+// A posted new-request notification asks for attention, which the panel opening ends; one posted while
+// the panel is open asks for nothing: the user is looking at it.
+TEST_F(GlobalShortcutTest, ANewRequestAsksForAttentionOnlyWhileThePanelIsClosed) {
+    TraylineApp::Options options;
+    options.model.startPolling = false;
+    options.tray.trayWait = 1h;
+    options.hasApplicationIdentity = false;
+    TraylineApp app(options);
+    app.start();
+    const auto posted = [&](const char* id) { Q_EMIT app.notifier().posted(QString::fromLatin1(id)); };
+    posted("mine-1");
+    EXPECT_FALSE(app.tray().needsAttention()) << "only a new request asks for attention";
+    posted("new-2");
+    EXPECT_TRUE(app.tray().needsAttention());
+    app.tray().showPanel();
+    EXPECT_FALSE(app.tray().needsAttention());
+    posted("new-3");
+    EXPECT_FALSE(app.tray().needsAttention());
+    app.tray().hidePanel();
+    posted("new-4");
+    EXPECT_TRUE(app.tray().needsAttention());
 }
 
 // A desktop that remembers the shortcut from an earlier start lists it; it is not bound (and the user

@@ -195,19 +195,6 @@ TEST_F(ModelSessionTest, ARefreshAnnouncesOnlyWhatChangedAndAnotherGroupBringsIt
     EXPECT_EQ(model->members().size(), 2u);
 }
 
-TEST_F(ModelSessionTest, LatestPeopleLookupWins) {
-    auto model = makeModel();
-    demo.instance().setLatency(200ms);
-    auto older = model->actions()->searchUsers(QStringLiteral("Jor"));
-    QTest::qWait(50);
-    demo.instance().setLatency(0ms);
-    auto newer = model->actions()->searchUsers(QStringLiteral("Pri"));
-    ASSERT_TRUE(await(newer));
-    ASSERT_TRUE(await(older));
-    EXPECT_TRUE(older.isCanceled());
-    EXPECT_NE(newer.result().at(0).name.find("Pri"), std::string::npos);
-}
-
 // With a keyring that takes 300 ms per call and an instance that takes 300 ms per request, the
 // event loop keeps turning through launch, every action of the panel and its sheets, and sign-out.
 TEST_F(ModelSessionTest, NoActionHoldsUpTheGuiThread) {

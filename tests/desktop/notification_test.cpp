@@ -152,56 +152,6 @@ TEST_F(NotificationTest, TwoRefreshesFinishingTogetherAnnounceEachArrivalOnce) {
     EXPECT_EQ(posted(), QStringList{"New request: " + numberOf(queued)});
 }
 
-// scripts/demo's profile: the identity that allows notifications, and an icon the notification
-// names by a path that exists, since a notification daemon does not search the profile's data.
-TEST_F(NotificationTest, TheDemoProfileGivesTheAppItsIdentityAndAnIconByItsPath) {
-    const fs::path profile = demo.profile().root() / "demo-profile";
-    const auto made = test::runProcess({TRAYLINE_SOURCE_DIR "/scripts/demo-profile", profile.string(), TRAYLINE_BUILD_DIR});
-    ASSERT_EQ(made.exitCode, 0) << made.err;
-    const fs::path desktop = profile / "data/applications/com.brindle.trayline.desktop";
-    const auto validated = test::runProcess({"/usr/bin/desktop-file-validate", desktop.string()});
-    EXPECT_EQ(validated.exitCode, 0) << validated.out;
-    EXPECT_FALSE(QString::fromStdString(validated.out).contains("error")) << validated.out;
-    EXPECT_TRUE(test::readFile(desktop).find("\nExec=" TRAYLINE_BUILD_DIR "/src/trayline\n") != std::string::npos);
-
-    const QByteArray systemDirs = qgetenv("XDG_DATA_DIRS");
-    qputenv("XDG_DATA_DIRS", QByteArray::fromStdString((profile / "no-system").string()));
-    EXPECT_FALSE(DBusNotifier::applicationIdentityPresent()) << "a test binary has no identity of its own";
-    qputenv("XDG_DATA_HOME", QByteArray::fromStdString((profile / "data").string()));
-    EXPECT_TRUE(DBusNotifier::applicationIdentityPresent());
-    DBusNotifier demoNotifier(QDBusConnection::sessionBus(), true);
-    const fs::path icon = demoNotifier.icon().toStdString();
-    EXPECT_TRUE(icon.is_absolute() && fs::is_regular_file(icon)) << icon;
-    EXPECT_EQ(icon.lexically_relative(profile).string(), "data/icons/hicolor/256x256/apps/com.brindle.trayline.png");
-    demoNotifier.send("New request: SCTASK1", "Printer", "new-1");
-    ASSERT_TRUE(spinUntil([&] { return server->calls.size() == 1; }, 5000));
-    EXPECT_EQ(server->calls[0].icon, demoNotifier.icon());
-    qputenv("XDG_DATA_DIRS", systemDirs);
-}
-
-// Signed in through a "browser" that follows the authorize redirect, the polling model announces.
-TEST_F(NotificationTest, SignsInThroughTheBrowserThenPollingAnnouncesArrivals) {
-    demo::Options approving;
-    approving.autoApprove = true;
-    test::DemoProfile fresh(approving);
-    const auto port = test::SilentPort().port();
-    const auto browse = [base = fresh.instance().baseUrl(), port](const std::string& url) {
-        std::thread([base, url, port] {
-            const auto page = httplib::Client(base).Get(url.substr(base.size()));
-            const auto location = page ? page->get_header_value("Location") : "";
-            if (location.starts_with("http://localhost:8765"))
-                httplib::Client("127.0.0.1", port).Get(location.substr(std::strlen("http://localhost:8765")));
-        }).detach();
-    };
-    auto model = makeModel(notifier.get(), true, 100ms, {browse, port});
-    ASSERT_TRUE(await(model->auth()->signIn()));
-    EXPECT_TRUE(model->auth()->isSignedIn());
-    ASSERT_TRUE(spinUntil([&] { return model->lastRefresh().isValid(); }));
-    const auto queued = fresh.instance().insertTask(nlohmann::json::object());
-    ASSERT_TRUE(spinUntil([&] { return !server->calls.isEmpty(); }));
-    EXPECT_EQ(posted(), QStringList{"New request: " + numberOf(queued, &fresh)});
-}
-
 }  // namespace
 }  // namespace trayline
 

@@ -1,5 +1,9 @@
 #include "sheet_test_support.h"
 
+#include <nlohmann/json.hpp>
+
+#include "core/settings/config.h"
+
 namespace trayline::test {
 
 SheetTest::SheetTest() {
@@ -21,6 +25,34 @@ SNTask SheetTest::groupTask(bool withRequestItem) const {
             return t;
     ADD_FAILURE() << "no group task " << (withRequestItem ? "with" : "without") << " a requested item";
     return {};
+}
+
+void SheetTest::makePanel() {
+    ui::ContentView::Services services;
+    services.rows.openUrl = [this](const QUrl& url) { opened.push_back(url.toString(QUrl::FullyEncoded)); };
+    services.quit = [this] { ++quits; };
+    services.loginItem = &loginItem;
+    panel = std::make_unique<ui::ContentView>(model.get(), updater.get(), services);
+    panel->resize(800, 700);
+    panel->show();
+    EXPECT_TRUE(spinUntil([&] { return panel->middleArea() == ui::MiddleArea::lists; }));
+}
+
+ui::ChipButton* SheetTest::chip(const QString& prefix) {
+    for (auto* c : panel->findChildren<ui::ChipButton*>())
+        if (c->text().startsWith(prefix) && !c->isHidden())
+            return c;
+    ADD_FAILURE() << "no chip " << prefix.toStdString();
+    return nullptr;
+}
+
+void SheetTest::offerUpdate(const std::string& notes) {
+    const auto feed = demo.profile().root() / "feed.json";
+    writeFile(feed, R"({"version":"2.0","url":"https://example.com/T.zip","sha256":"00","notes":)" +
+                        nlohmann::json(notes).dump() + "}");
+    Config::setUpdateFeedURL("file://" + feed.string());
+    updater->check(true);
+    EXPECT_TRUE(spinUntil([&] { return updater->hasAvailable(); }));
 }
 
 bool clickRow(QListWidget* list, const QString& name) {

@@ -1,7 +1,7 @@
 #pragma once
 
 // A signed-in demo profile with a queue model, an updater and a login item for the sheets and the
-// panel, and the ways a person reaches widgets: by the name a screen reader announces, by clicking
+// panel (made on request), and the ways a person reaches widgets: by the name a screen reader announces, by clicking
 // a list row.
 
 #include <memory>
@@ -15,6 +15,8 @@
 #include "desktop/models/app_model.h"
 #include "desktop/models/updater.h"
 #include "desktop/platform/login_item.h"
+#include "desktop/ui/chip_button.h"
+#include "desktop/ui/content_view.h"
 #include "qt_test_support.h"
 #include "support/demo_fixture.h"
 #include "ui_test_support.h"
@@ -28,12 +30,23 @@ public:
     // A group task with (or without) a requested item, from the model's last refresh.
     SNTask groupTask(bool withRequestItem) const;
 
+    // A new panel on the lists, as the desktop starts it (under the palette set now); the links it
+    // opens are kept in `opened`, its Quit counted in `quits`.
+    void makePanel();
+    // The visible chip of the panel whose text starts with `prefix`.
+    ui::ChipButton* chip(const QString& prefix);
+    // Makes the feed offer version 2.0 with these notes, and waits until the updater has seen it.
+    void offerUpdate(const std::string& notes);
+
     DemoProfile demo;
     std::unique_ptr<AppModel> model;
     // Checks only when asked to, against the feed in the settings; runs as version 1.0.
     std::unique_ptr<Updater> updater;
     XdgAutostartItem loginItem{"/opt/Trayline.app/Contents/bin/trayline"};
     ManualClock clock;
+    std::unique_ptr<ui::ContentView> panel;
+    std::vector<QString> opened;
+    int quits = 0;
 };
 
 // The one visible widget of type W whose accessible name is `name`; fails the test otherwise.

@@ -144,23 +144,39 @@ TEST_P(TrayIconPixels, BothCountsReadableAndWhollyInsideTheirBubbles) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, TrayIconPixels, ::testing::ValuesIn(kTrayIconSizes));
-
-// The picture is the same on any desktop palette: the tray never tints it.
-TEST(TrayIcon, IgnoresThePaletteAndCoversEverySize) {
-    const TrayIconPainter painter;
-    const TrayCounts counts{3, 0, false};
-    const auto light = painter.renderSet(counts);
-    const QPalette before = QApplication::palette();
-    QApplication::setPalette(test::darkPalette());
-    const auto dark = TrayIconPainter().renderSet(counts);
-    QApplication::setPalette(before);
-    EXPECT_EQ(light, dark);
-    QList<QSize> sizes;
-    for (int s : kTrayIconSizes)
-        sizes << QSize(s, s);
-    EXPECT_EQ(painter.icon(counts).availableSizes(), sizes);
+// Old counts look old: dimmed, with a mark in the pause mark's column ("!" after a failed refresh,
+// an hourglass while rate limited); signed out, a padlock and no counts at all.
+TEST_P(TrayIconPixels, StaleLimitedAndSignedOutShowInTheSlot) {
+    const int size = GetParam();
+    std::map<TrayFreshness, QImage> images;
+    for (const auto freshness : {TrayFreshness::stale, TrayFreshness::rateLimited}) {
+        SCOPED_TRACE(testing::Message() << size << " px, freshness " << static_cast<int>(freshness));
+        TrayCounts counts{7, 42, true};
+        counts.freshness = freshness;
+        const QImage image = images[freshness] = painter.render(counts, size);
+        const QRect mark = darkArea(image);
+        EXPECT_TRUE(mark.right() >= size - 2 && mark.top() < size / 4 && mark.bottom() > size * 3 / 4);
+        EXPECT_GE(whiteRuns(image, mark, {}), 1);
+        for (const auto isFill : {&isBlue, &isOrange}) {
+            const BubbleReading b = readBubble(image, isFill, mark.adjusted(-1, -1, 1, 1));
+            EXPECT_NEAR(b.fill.alphaF(), 0.45, 0.02);
+            EXPECT_GE(b.digitHeight(), kLeastDigitHeight.at(size));
+        }
+    }
+    EXPECT_NE(images[TrayFreshness::stale], images[TrayFreshness::rateLimited]);
+    EXPECT_NE(images[TrayFreshness::stale], painter.render({7, 42, true}, size)) << "not the pause mark";
+    TrayCounts out{7, 42, false};
+    out.freshness = TrayFreshness::signedOut;
+    const QImage image = painter.render(out, size);
+    const QRect lock = darkArea(image);
+    EXPECT_GE(lock.width(), size * 3 / 4);
+    EXPECT_GE(whiteRuns(image, lock, {}), 1);
+    for (int y = 0; y < size; ++y)
+        for (int x = 0; x < size; ++x)
+            ASSERT_FALSE(isBlue(image.pixelColor(x, y)) || isOrange(image.pixelColor(x, y))) << x << "," << y;
 }
+
+INSTANTIATE_TEST_SUITE_P(Sizes, TrayIconPixels, ::testing::ValuesIn(kTrayIconSizes));
 
 TEST(TrayIcon, WordsSayBothCountsExactly) {
     const std::tuple<TrayCounts, const char*, const char*, const char*> rows[] = {
@@ -176,39 +192,21 @@ TEST(TrayIcon, WordsSayBothCountsExactly) {
         EXPECT_EQ(trayLabel(counts), QString::fromUtf8(label));
         EXPECT_EQ(trayWindowTitle(counts), QString::fromUtf8(title));
     }
+    TrayCounts stale{3, 12, false, TrayFreshness::stale, QStringLiteral("16:40"),
+                     QStringLiteral("Couldn't connect to server")};
+    EXPECT_EQ(trayToolTip(stale), QStringLiteral("Last updated 16:40 \u2014 Couldn't connect to server\n"
+                                                 "3 open tasks assigned to you, 12 unassigned tasks in your group"));
+    TrayCounts limited{3, 12, false, TrayFreshness::rateLimited, QStringLiteral("16:40"), {}, QStringLiteral("16:45")};
+    EXPECT_TRUE(trayToolTip(limited).startsWith(
+        QStringLiteral("Last updated 16:40 \u2014 the instance limits requests until 16:45\n3 open tasks")));
+    const TrayCounts out{3, 12, false, TrayFreshness::signedOut};
+    EXPECT_EQ(trayToolTip(out), QStringLiteral("Signed out of ServiceNow. Click to sign in."));
+    EXPECT_EQ(trayWindowTitle(out), QStringLiteral("Trayline \u2014 signed out"));
     const std::tuple<std::int64_t, int, const char*> shortened[] = {
         {7, 3, "7"}, {100, 3, "100"}, {1000, 3, "99+"}, {100000, 4, "999+"}, {100, 2, "9+"}, {100, 1, "9+"},
         {-3, 3, "0"}};
     for (const auto& [n, chars, text] : shortened)
         EXPECT_EQ(shortenedCount(n, chars), QString::fromUtf8(text)) << n << " in " << chars;
-}
-
-// For a person to look at: every size on a light and a dark panel, as drawn and enlarged.
-TEST(TrayIcon, Screenshots) {
-    const TrayIconPainter painter;
-    const TrayCounts rows[] = {{0, 0, false}, {7, 42, false}, {99, 100, false}, {1234, 100000, false}, {3, 12, true}};
-    const int width = 8 + static_cast<int>(kTrayIconSizes.size()) * 72;
-    for (const auto& [panel, name] : {std::pair{QColor(0xececec), "light"}, std::pair{QColor(0x2b2b2b), "dark"}}) {
-        QImage sheet(width, 8 + static_cast<int>(std::size(rows)) * 72, QImage::Format_RGB32);
-        sheet.fill(panel);
-        QPainter p(&sheet);
-        for (std::size_t r = 0; r < std::size(rows); ++r)
-            for (std::size_t s = 0; s < kTrayIconSizes.size(); ++s)
-                p.drawImage(QPoint(8 + static_cast<int>(s) * 72, 8 + static_cast<int>(r) * 72),
-                            painter.render(rows[r], kTrayIconSizes[s]));
-        p.end();
-        QImage zoomed(22 * 8 * 5 + 40, 22 * 8 + 16, QImage::Format_RGB32);
-        zoomed.fill(panel);
-        QPainter z(&zoomed);
-        for (std::size_t r = 0; r < 5; ++r)
-            z.drawImage(QRect(8 + static_cast<int>(r) * (22 * 8 + 8), 8, 22 * 8, 22 * 8),
-                        painter.render(rows[r], 22));
-        z.end();
-        const std::filesystem::path dir = TRAYLINE_SCREENSHOT_DIR;
-        std::filesystem::create_directories(dir);
-        EXPECT_TRUE(sheet.save(QString::fromStdString((dir / ("tray-icon-sizes-" + std::string(name) + ".png")).string())));
-        EXPECT_TRUE(zoomed.save(QString::fromStdString((dir / ("tray-icon-22-zoomed-" + std::string(name) + ".png")).string())));
-    }
 }
 
 }  // namespace

@@ -240,16 +240,6 @@ protected:
     const SNTask task = groupTask(false);
 };
 
-class CloseEnabled : public CloseTest, public ::testing::WithParamInterface<std::pair<const char*, bool>> {};
-
-TEST_P(CloseEnabled, OnlyWithSomethingBesidesWhiteSpace) {
-    EXPECT_EQ(open(QString::fromUtf8(GetParam().first))->confirmButton()->isEnabled(), GetParam().second);
-}
-
-INSTANTIATE_TEST_SUITE_P(Texts, CloseEnabled,
-                         ::testing::Values(std::pair{"", false}, std::pair{"   ", false}, std::pair{"\n\n\n", false},
-                                           std::pair{" \t\n \n", false}, std::pair{"\n.\n", true}, std::pair{"Done", true}));
-
 TEST_F(CloseTest, AFailureKeepsTheTextThenTheTrimmedResolutionIsSentAndTheListRefreshed) {
     const auto view = open("\n\n  Replaced the toner.\n\n  Tested a page.  \n\n");
     demo.instance().failNext(1, 500, R"({"error":{"message":"Operation against table sc_task failed"}})");

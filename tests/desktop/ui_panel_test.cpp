@@ -1,31 +1,19 @@
 // The panel against the demo instance, driven as a person would: chips, rows, sheets, sign-in, the
-// update banner and the list link. And every view in light and dark palettes as PNG files under the
-// build tree (screenshots/), for a person to look at; painting them also shows nothing crashes, and
-// the named colours are checked for contrast in both.
+// update banner and the list link; and the named colours' contrast in both palettes.
 
 #include <cmath>
-#include <filesystem>
 
 #include <gtest/gtest.h>
 
 #include <QAccessible>
 #include <QApplication>
 #include <QLabel>
-#include <QPlainTextEdit>
 #include <QSignalSpy>
-#include <QVBoxLayout>
-
-#include <nlohmann/json.hpp>
 
 #include "core/settings/config.h"
-#include "desktop/ui/assign_view.h"
-#include "desktop/ui/changelog_view.h"
 #include "desktop/ui/chip_button.h"
-#include "desktop/ui/close_view.h"
 #include "desktop/ui/content_view.h"
-#include "desktop/ui/tray_icon.h"
-#include "desktop/ui/settings_mcp_group.h"
-#include "desktop/ui/settings_view.h"
+#include "desktop/ui/sheet_parts.h"
 #include "desktop/ui/task_list_view.h"
 #include "sheet_test_support.h"
 
@@ -37,28 +25,9 @@ using test::field;
 using test::named;
 
 // The panel on the lists, with its links and quit caught here.
-class PanelTest : public test::SheetTest {
+class Panel : public test::SheetTest, public ::testing::Test {
 protected:
-    PanelTest() { makePanel(); }
-    // A new panel, as the desktop starts it: under the palette set now.
-    void makePanel() {
-        ContentView::Services services;
-        services.rows.openUrl = [this](const QUrl& url) { opened.push_back(url.toString(QUrl::FullyEncoded)); };
-        services.quit = [this] { ++quits; };
-        services.loginItem = &loginItem;
-        panel = std::make_unique<ContentView>(model.get(), updater.get(), services);
-        panel->resize(800, 700);
-        panel->show();
-        EXPECT_TRUE(test::spinUntil([&] { return panel->middleArea() == MiddleArea::lists; }));
-    }
-    // The visible chip whose text starts with `prefix`.
-    ChipButton* chip(const QString& prefix) {
-        for (auto* c : panel->findChildren<ChipButton*>())
-            if (c->text().startsWith(prefix) && !c->isHidden())
-                return c;
-        ADD_FAILURE() << "no chip " << prefix.toStdString();
-        return nullptr;
-    }
+    Panel() { makePanel(); }
     QAbstractButton* button(const char* name) { return named<QAbstractButton>(panel.get(), name); }
     // A label a person sees with exactly this text.
     bool showsText(const QString& text) {
@@ -68,22 +37,7 @@ protected:
                 return true;
         return false;
     }
-    // Makes the feed offer version 2.0 with these notes, and waits until the updater has seen it.
-    void offerUpdate(const std::string& notes) {
-        const auto feed = demo.profile().root() / "feed.json";
-        test::writeFile(feed, R"({"version":"2.0","url":"https://example.com/T.zip","sha256":"00","notes":)" +
-                                  nlohmann::json(notes).dump() + "}");
-        Config::setUpdateFeedURL("file://" + feed.string());
-        updater->check(true);
-        EXPECT_TRUE(test::spinUntil([&] { return updater->hasAvailable(); }));
-    }
-
-    std::unique_ptr<ContentView> panel;
-    std::vector<QString> opened;
-    int quits = 0;
 };
-
-class Panel : public PanelTest, public ::testing::Test {};
 
 TEST_F(Panel, EveryChipCountsTheRowsItShowsAndTheAssigneeShowsWhereTabsMixThem) {
     QStringList labels;  // the five tabs and the members with tasks
@@ -214,24 +168,6 @@ TEST_F(Panel, BannerOffersTheUpdateUntilDismissed) {
     EXPECT_EQ(panel->middleArea(), MiddleArea::lists);
 }
 
-// A package's copy is updated by the package manager: the banner says so and offers no install.
-TEST_F(Panel, APackagesBannerPointsToThePackageManager) {
-    Updater::Options packaged;
-    packaged.firstDelay = std::chrono::hours(1);
-    packaged.runningVersion = "1.0";
-    packaged.installsUpdates = false;
-    panel.reset();
-    updater = std::make_unique<Updater>(std::move(packaged));
-    makePanel();
-    offerUpdate("- Faster refresh");
-    EXPECT_TRUE(showsText(QStringLiteral("Version 2.0 is available. Update it with your package manager.")));
-    for (auto* b : panel->findChildren<QAbstractButton*>())
-        EXPECT_FALSE(b->accessibleName() == "Update & Relaunch" && b->isVisible());
-    EXPECT_TRUE(button("What's new")->isVisible());
-    QTest::keyClick(panel.get(), Qt::Key_Return);  // the banner's default action is not there either
-    EXPECT_FALSE(updater->isChecking());
-}
-
 TEST_F(Panel, TabGoesTopToBottomThroughHeaderChipsRowsAndFooter) {
     QTest::qWait(20);  // the order is set once the rows are laid out
     std::vector<QString> order;  // what a screen reader reaches with Tab
@@ -247,114 +183,26 @@ TEST_F(Panel, TabGoesTopToBottomThroughHeaderChipsRowsAndFooter) {
     EXPECT_LT(at("Quit"), static_cast<long>(order.size()));
 }
 
-class Screenshots : public PanelTest, public ::testing::TestWithParam<const char*> {
-protected:
-    Screenshots() {
-        QApplication::setPalette(std::string(GetParam()) == "dark" ? test::darkPalette() : test::lightPalette());
-        makePanel();
+// The named colours are readable on the window (WCAG contrast), in both palettes.
+TEST(NamedColours, ContrastWithTheWindowInBothPalettes) {
+    for (const QPalette& palette : {test::lightPalette(), test::darkPalette()}) {
+        QApplication::setPalette(palette);
+        const auto luminance = [](const QColor& c) {
+            const auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+            return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF()) + 0.05;
+        };
+        const double window = luminance(QApplication::palette().color(QPalette::Window));
+        for (const auto& [colour, least, most] : std::vector<std::tuple<NamedColor, double, double>>{
+                 {NamedColor::Primary, 7, 21}, {NamedColor::Secondary, 4.5, 21}, {NamedColor::Tertiary, 3, 21},
+                 {NamedColor::Blue, 2, 21}, {NamedColor::Cyan, 2, 21}, {NamedColor::Green, 2, 21}, {NamedColor::Purple, 2, 21},
+                 {NamedColor::Gray, 2, 21}, {NamedColor::Red, 2, 21}, {NamedColor::Orange, 2, 21},
+                 {NamedColor::Separator, 1.2, 2}}) {  // a separator is seen but stays quiet
+            const double ratio = std::max(luminance(color(colour)), window) / std::min(luminance(color(colour)), window);
+            EXPECT_TRUE(ratio > least && ratio < most) << static_cast<int>(colour) << ": " << ratio;
+        }
     }
-    ~Screenshots() override { QApplication::setPalette(test::lightPalette()); }
-    template <class W>
-    W* kept(W* view) {  // until the test ends
-        views.emplace_back(view);
-        return view;
-    }
-
-    std::vector<std::unique_ptr<QWidget>> views;
-};
-
-TEST_P(Screenshots, EveryViewPaints) {
-    const std::pair<const char*, std::function<QWidget*()>> scenes[] = {
-        {"rows", [&] {  // tray pictures for no, few and many tasks; a request-backed, a closed and a plain task
-             auto* rows = kept(new QWidget);
-             auto* column = new QVBoxLayout(rows);
-             const TrayIconPainter painter;
-             for (auto [mine, unassigned] : {std::pair{0, 0}, std::pair{3, 0}, std::pair{1234, 56}}) {
-                 column->addWidget(new QLabel);
-                 static_cast<QLabel*>(column->itemAt(column->count() - 1)->widget())
-                     ->setPixmap(QPixmap::fromImage(painter.render({mine, unassigned, false}, 22)));
-             }
-             SNTask closed = test::sampleTask(), plain;
-             closed.state = field("5", "Closed Complete");
-             closed.ritmShortDescription = field("Onboarding for the new finance team: accounts, laptops, VPN tokens");
-             plain.number = field("TASK0000042");
-             plain.shortDescription = field("Reset password");
-             plain.state = field("-5", "Pending");
-             const TaskRow::Services services{{}, [] { return *parseUtc("2026-03-04 12:00:00"); }, {},
-                                              [] { return DateFormatter("en_US", "UTC"); }};
-             for (const SNTask& task : {test::sampleTask(), closed, plain})
-                 column->addWidget(new TaskRow(task, task.state.value == "5", nullptr, services));
-             rows->setFixedWidth(800);
-             return rows;
-         }},
-        {"release-notes", [&] {
-             auto* notes = kept(new ChangelogView("Trayline v1.4.0", "# 1.4.0\n\n## Added\n- Copy the ticket from every row."
-                                                  "\n- **Literal** markup\n### Tray\nPlain <b>angle</b>\n  indented"));
-             notes->resize(800, 300);
-             return notes;
-         }},
-        {"panel-mine", [&] { return panel.get(); }},
-        {"panel-all", [&] { return QTest::mouseClick(chip("All ("), Qt::LeftButton), panel.get(); }},
-        {"panel-done", [&] { return QTest::mouseClick(chip("Done "), Qt::LeftButton), panel.get(); }},
-        {"assign", [&] {
-             auto* assign = kept(new AssignView(groupTask(true), model.get(), nullptr, clock.scheduler()));
-             QSignalSpy answered(assign, &AssignView::lookupAnswered);
-             assign->resize(800, 460);
-             assign->show();
-             EXPECT_TRUE(answered.wait(15000));
-             test::clickRow(assign->resultList(), "Priya Natarajan");
-             return assign;
-         }},
-        {"close", [&] {
-             auto* close = kept(new CloseView(groupTask(true), model.get()));
-             close->resize(800, 360);
-             close->editor()->setPlainText("Replaced the battery under warranty.\nThe lid closes again.");
-             return close;
-         }},
-        {"settings", [&] {
-             auto* settings = kept(new SettingsView(model.get(), updater.get(), &loginItem, nullptr, clock.scheduler(),
-                                                    "/home/alex/Apps/Trayline.app/Contents/bin/trayline"));
-             settings->resize(800, 1100);  // the whole form, unscrolled, so every block is in the picture
-             settings->show();
-             EXPECT_TRUE(test::spinUntil([&] { return settings->isLoaded(); }));
-             settings->mcpGroup()->setExpanded(true);
-             return settings;
-         }},
-        {"panel-banner-error", [&] {
-             offerUpdate("- Faster refresh");
-             demo.instance().failNext(4, 500, R"({"error":{"message":"Instance hibernating"}})");
-             EXPECT_TRUE(await(model->refresh()));
-             return QTest::mouseClick(chip("Mine ("), Qt::LeftButton), panel.get();
-         }},
-        {"panel-sign-in", [&] { return model->auth()->signOut(), panel.get(); }},
-    };
-    const std::filesystem::path dir = TRAYLINE_SCREENSHOT_DIR;
-    std::filesystem::create_directories(dir);
-    for (const auto& [name, build] : scenes) {
-        QWidget* view = build();
-        view->setAutoFillBackground(true);
-        view->show();
-        QApplication::processEvents();
-        const auto path = dir / (std::string(name) + "-" + GetParam() + ".png");
-        EXPECT_TRUE(view->grab().save(QString::fromStdString(path.string()))) << path;
-    }
-    // What a look would check besides: the named colours are readable on the window (WCAG contrast).
-    const auto luminance = [](const QColor& c) {
-        const auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
-        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF()) + 0.05;
-    };
-    const double window = luminance(QApplication::palette().color(QPalette::Window));
-    for (const auto& [colour, least, most] : std::vector<std::tuple<NamedColor, double, double>>{
-             {NamedColor::Primary, 7, 21}, {NamedColor::Secondary, 4.5, 21}, {NamedColor::Tertiary, 3, 21},
-             {NamedColor::Blue, 2, 21}, {NamedColor::Cyan, 2, 21}, {NamedColor::Green, 2, 21}, {NamedColor::Purple, 2, 21},
-             {NamedColor::Gray, 2, 21}, {NamedColor::Red, 2, 21}, {NamedColor::Orange, 2, 21},
-             {NamedColor::Separator, 1.2, 2}}) {  // a separator is seen but stays quiet
-        const double ratio = std::max(luminance(color(colour)), window) / std::min(luminance(color(colour)), window);
-        EXPECT_TRUE(ratio > least && ratio < most) << static_cast<int>(colour) << ": " << ratio;
-    }
+    QApplication::setPalette(test::lightPalette());
 }
-
-INSTANTIATE_TEST_SUITE_P(Palettes, Screenshots, ::testing::Values("light", "dark"));
 
 }  // namespace
 }  // namespace trayline::ui

@@ -42,13 +42,7 @@ TEST(QuietTexts, SayWhenThePauseEndsAndHowToReachThePanelFromTheKeyboard) {
 class QuietPanelTest : public test::SheetTest, public ::testing::Test {
 protected:
     QuietPanelTest() {
-        ContentView::Services services;
-        services.loginItem = &loginItem;
-        services.quit = [] {};
-        panel = std::make_unique<ContentView>(model.get(), updater.get(), services);
-        panel->resize(800, 700);
-        panel->show();
-        EXPECT_TRUE(spinUntil([&] { return panel->middleArea() == MiddleArea::lists; }));
+        makePanel();
         bell = named<QToolButton>(panel.get(), "Notifications");
         line = panel->findChild<PausedLine*>();
     }
@@ -69,7 +63,6 @@ protected:
         return spinUntil([&] { return Config::notificationsPausedUntil() == value; }, 5000);
     }
 
-    std::unique_ptr<ContentView> panel;
     QToolButton* bell = nullptr;
     PausedLine* line = nullptr;
 };
@@ -91,8 +84,6 @@ TEST_F(QuietPanelTest, TheBellPausesAndTheLineAboveTheFooterSaysUntilWhenWithRes
     EXPECT_TRUE(line->text().startsWith("Notifications paused until "));
     EXPECT_LT(line->mapTo(panel.get(), QPoint()).y(), bell->mapTo(panel.get(), QPoint()).y()) << "above the footer";
     EXPECT_TRUE(lands(until));
-    fs::create_directories(TRAYLINE_SCREENSHOT_DIR);  // for a person to look at
-    panel->grab().save(QString::fromStdString((fs::path(TRAYLINE_SCREENSHOT_DIR) / "panel-paused-light.png").string()));
 
     QTest::mouseClick(line->resumeButton(), Qt::LeftButton);
     EXPECT_FALSE(model->notificationsPaused());
@@ -106,18 +97,6 @@ TEST_F(QuietPanelTest, TheBellPausesAndTheLineAboveTheFooterSaysUntilWhenWithRes
     EXPECT_FALSE(line->isVisible());
     EXPECT_TRUE(lands(std::nullopt));
     EXPECT_EQ(menuChoices(), pauses);
-}
-
-// The panel never shows a pause that another process has ended, nor hides one it started.
-TEST_F(QuietPanelTest, ShowingThePanelReadsThePauseAfresh) {
-    panel->hide();
-    Config::setNotificationsPausedUntil(NotificationPause::kUntilResumed);
-    panel->show();
-    EXPECT_TRUE(line->isVisible());
-    panel->hide();
-    Config::clearNotificationsPausedUntil();
-    panel->show();
-    EXPECT_FALSE(line->isVisible());
 }
 
 TEST_F(QuietPanelTest, APauseThatCannotBeStoredIsReportedAndNotShownAsPaused) {

@@ -88,32 +88,6 @@ TEST(ChipCounts, CountTheRowsTheListShows) {
     }
 }
 
-// Fitted text never takes more lines than allowed nor more width than given; a word too long for a
-// line breaks anywhere, and what is left over ends in "…".
-TEST(FittedText, LinesWidthAndEllipsis) {
-    const QFont font = ui::font(TextStyle::Caption);
-    const QFontMetrics metrics(font);
-    const QString ellipsis(QChar(0x2026));
-    for (const auto& [text, maxLines, lines, shortened] : std::vector<std::tuple<QString, int, int, bool>>{
-             {"Printer jammed", 2, 1, false},
-             {QString(300, 'W'), 2, 2, true},
-             {QString(300, 'W'), 1, 1, true},
-             {"one\ntwo\nthree", 2, 2, false},  // the last line takes the rest when it fits
-             {"one\ntwo\nthree", 3, 3, false},
-             {QString("line\n").repeated(40), 2, 2, true},
-             {"", 2, 0, false}}) {
-        SCOPED_TRACE(text.left(20).toStdString());
-        const auto fitted = fitText(text, font, 200, maxLines);
-        EXPECT_EQ(fitted.size(), lines);
-        for (const QString& line : fitted) {
-            EXPECT_LE(metrics.horizontalAdvance(line), 200) << line.toStdString();
-            EXPECT_FALSE(line.contains('\n'));
-        }
-        EXPECT_EQ(!fitted.isEmpty() && fitted.back().endsWith(ellipsis), shortened);
-    }
-    EXPECT_EQ(fitText("one\ntwo\nthree", font, 200, 2), (QStringList{"one", "two three"}));
-}
-
 TEST(MonthLabels, CalendarMonthsInTheFormattersZone) {
     const DateFormatter berlin("en_US", "Europe/Berlin");
     EXPECT_EQ(monthLabel(0, at("2026-01-10 12:00:00"), berlin), "Jan");
@@ -187,14 +161,6 @@ TEST(RowTexts, AgeIsTheRequestDateAndWholeCalendarDaysInTheUsersZone) {
     EXPECT_EQ(ageText(t, at("2025-06-03 17:00:00"), DateFormatter("en_US", "UTC")), QString("Jun 1, 2025 (2 days old)"));
 }
 
-TEST(RowTexts, StateColourByExactValue) {
-    for (const auto& [value, colour] : std::vector<std::pair<std::string, NamedColor>>{
-             {"1", NamedColor::Blue}, {"2", NamedColor::Orange}, {"3", NamedColor::Cyan}, {"5", NamedColor::Green},
-             {"-5", NamedColor::Purple}, {"4", NamedColor::Gray}, {"", NamedColor::Gray}, {" 5", NamedColor::Gray},
-             {"05", NamedColor::Gray}})
-        EXPECT_EQ(stateColor(value), colour) << '"' << value << '"';
-}
-
 TEST(RowTexts, CopyEntriesInOrderWithOptionalNumbersAndLink) {
     test::TempProfile profile;
     Config::setInstanceURL("https://acme.service-now.com");
@@ -248,20 +214,6 @@ TEST(FlowBreaking, RowsAndMeasuredSizeOfChildren20Tall6Apart) {
         for (int w : widths)
             sizes.emplace_back(w, 20);
         EXPECT_EQ(FlowLayout::measure(maxWidth, sizes, 6), measured);
-    }
-}
-
-// The windows' icon without an icon theme that has it: the copy compiled in, drawn at every size a
-// task switcher asks for, on its teal ground (not the blue and orange counts).
-TEST(AppIcon, TheCompiledInIconDrawsAtEverySize) {
-    const QIcon icon = trayline::appIcon();
-    ASSERT_FALSE(icon.isNull());
-    for (const int size : {16, 22, 32, 48, 64, 256}) {
-        const QImage image = icon.pixmap(size).toImage();
-        ASSERT_EQ(image.size(), QSize(size, size));
-        const QColor ground = image.pixelColor(size * 12 / 100, size / 2);
-        EXPECT_TRUE(ground.alpha() == 255 && ground.green() > ground.red() + 60 && ground.blue() > ground.red() + 40)
-            << size << ": " << ground.name().toStdString();
     }
 }
 

@@ -58,22 +58,6 @@ protected:
     }
 };
 
-TEST_F(SettingsTest, StartsFromTheRawStoredTexts) {
-    test::writeFile(demo.profile().configHome() / "com.brindle.trayline" / "preferences.json",
-                    Json{{"instanceURL", demo.instance().baseUrl() + "/"}, {"clientID", demo::kClientId},
-                         {"table", " sc_req_item "}, {"groupStates", "1, 2"}, {"pollMinutes", 7},
-                         {"notifyNewRequest", false}, {"autoUpdate", false}, {"mcpAllowWrites", true}}
-                        .dump());
-    const auto view = open();
-    EXPECT_EQ(view->values(), (SettingsValues{QString::fromStdString(demo.instance().baseUrl()),  // normalised
-                                              demo::kClientId, demo::kClientSecret, " sc_req_item ",
-                                              QString::fromUtf8(Config::kDefaultGroupSysID), "1, 2", 7, false, true,
-                                              false, QString::fromUtf8(Config::kDefaultUpdateFeedURL), true}));
-    EXPECT_EQ(field(*view, "Client secret")->echoMode(), QLineEdit::Password);
-    EXPECT_EQ(named<QSpinBox>(view.get(), "Poll every")->maximum(), Config::kMaxPollMinutes) << "as the setting";
-    EXPECT_TRUE(view->mcpGroup()->toolsLabel()->text().contains("close_task"));
-}
-
 struct SaveCase {
     const char* name;
     const char* label;  // the field typed into
@@ -155,22 +139,6 @@ TEST_F(SettingsTest, ASheetClosedDuringItsSaveStillGetsTheFollowUp) {
     EXPECT_TRUE(loginItem.isEnabled());
 }
 
-TEST_F(SettingsTest, SnippetsRegisterThisExecutableWhateverItsPath) {
-    const auto view = open("/home/zoë/My \"Apps\"/Trayline's/trayline");
-    auto* group = view->mcpGroup();
-    EXPECT_FALSE(group->copyButton("command")->isVisible());
-    QTest::mouseClick(named<QAbstractButton>(view.get(), "MCP server (Claude Code)"), Qt::LeftButton);
-    EXPECT_TRUE(group->copyButton("command")->isVisible());
-    EXPECT_EQ(group->snippet("command").toStdString(),
-              R"(claude mcp add servicenow -s project -- '/home/zoë/My "Apps"/Trayline'\''s/trayline' --mcp)");
-    EXPECT_TRUE(group->snippet("json").contains(
-        QString::fromUtf8(R"("command": "/home/zoë/My \"Apps\"/Trayline's/trayline",)")));
-    // Shown as the ten lines it is, not run together.
-    auto* json = named<ui::WrappingText>(view.get(), group->snippet("json"));
-    ASSERT_TRUE(json);
-    EXPECT_EQ(json->lineCount(700), 10);
-}
-
 TEST_F(SettingsTest, CopiedShowsForOneAndAHalfSecondsAndTheOlderTimerWins) {
     const auto view = open();
     auto* group = view->mcpGroup();
@@ -190,41 +158,6 @@ TEST_F(SettingsTest, CopiedShowsForOneAndAHalfSecondsAndTheOlderTimerWins) {
         EXPECT_EQ(group->copyButton("command")->text(), command) << "at " << at;
         EXPECT_EQ(group->copyButton("json")->text(), json) << "at " << at;
     }
-}
-
-TEST_F(SettingsTest, ToolListFollowsTheStoredSwitchNotTheBox) {
-    const auto view = open();
-    const auto writeTools = [&] { return view->mcpGroup()->toolsLabel()->text().contains("close_task"); };
-    view->mcpGroup()->allowWrites()->setChecked(true);
-    EXPECT_FALSE(writeTools());
-    EXPECT_TRUE(save(*view));
-    EXPECT_TRUE(writeTools());
-    EXPECT_EQ(stored()["mcpAllowWrites"], true);
-}
-
-TEST_F(SettingsTest, CheckNowUsesTheTypedFeedAndShowsTheOfferInGreen) {
-    test::LoopbackServer feed;
-    feed.serve("/feed.json", 200, R"({"version":"2.0","url":")" + feed.url("/T.zip") + R"(","sha256":""})");
-    const auto view = open();
-    auto* check = named<QPushButton>(view.get(), "Check now");
-    retype(field(*view, "Feed URL"), QString::fromStdString(" " + feed.url("/feed.json")));
-    QTest::mouseClick(check, Qt::LeftButton);
-    ASSERT_TRUE(test::spinUntil([&] { return updater->hasAvailable(); }));
-    EXPECT_EQ(Config::updateFeedURL(), feed.url("/feed.json"));  // stored without Save
-    auto* caption = named<QLabel>(view.get(), "v2.0 available");
-    ASSERT_TRUE(caption);
-    EXPECT_EQ(caption->palette().color(QPalette::WindowText), ui::color(ui::NamedColor::Green, caption->palette()));
-    EXPECT_EQ(check->text(), "Check now");
-}
-
-TEST_F(SettingsTest, SignOutOnlyWhileSignedIn) {
-    const auto view = open();
-    named<QLabel>(view.get(), "Signed in");
-    auto* signOut = named<QPushButton>(view.get(), "Sign out");
-    QTest::mouseClick(signOut, Qt::LeftButton);
-    EXPECT_FALSE(model->auth()->isSignedIn());
-    named<QLabel>(view.get(), "Not signed in");
-    EXPECT_FALSE(signOut->isVisible());
 }
 
 }  // namespace

@@ -87,16 +87,6 @@ TEST_F(TaskRowTest, ChipsOpenTheRequestItemAndRequestAndTheTitleIsSelectable) {
     EXPECT_EQ(clipboard(), "laptop");
 }
 
-TEST_F(TaskRowTest, PlainTaskFallsBackToItsOwnNumberWithoutChipsOrTimes) {
-    SNTask task;
-    task.sysID = field("0123456789abcdef0123456789abcdef");
-    task.number = field("TASK0000042");
-    task.shortDescription = field("Reset password");
-    auto row = makeRow(task, true);
-    EXPECT_EQ(visibleTexts(*row), (QStringList{"TASK0000042", "Reset password", "Unassigned"}));  // no chips
-    EXPECT_FALSE(button(*row, "Copy TASK0000042")->isHidden());
-}
-
 TEST_F(TaskRowTest, StateDecidesBadgeColourAndCloseButtonAsTheRowUpdatesInPlace) {
     SNTask task = test::sampleTask();
     auto row = makeRow(task);
@@ -168,73 +158,6 @@ TEST_F(TaskRowTest, ConfirmationShowsOnTheLastButtonPressedForItsFullTime) {
     QTest::mouseClick(button(*row, "Copy REQ0030003"), Qt::LeftButton);
     row.reset();
     clock.advanceTo(9000);
-}
-
-TEST_F(TaskRowTest, MenusCopyWithoutConfirmationAndEmptyCopiesLeaveTheClipboardAlone) {
-    SNTask task = test::sampleTask();
-    task.taskDescription = field("  ");
-    task.shortDescription = field("");
-    auto row = makeRow(task);
-    QGuiApplication::clipboard()->setText("before");
-    std::unique_ptr<QMenu> menu(row->buildContextMenu(nullptr));
-    for (QAction* a : menu->actions())
-        if (a->text() == "Copy description")
-            a->trigger();
-    EXPECT_EQ(clipboard(), "before");
-    // The number's and the chip's own menus.
-    QLabel* number = nullptr;
-    for (auto* l : row->findChildren<QLabel*>())
-        number = l->text() == "SCTASK0010001" ? l : number;
-    QWidget* const chip = button(*row, "Open request item in ServiceNow");
-    for (QWidget* source : {static_cast<QWidget*>(number), chip}) {
-        ASSERT_NE(source, nullptr);
-        Q_EMIT source->customContextMenuRequested(QPoint(2, 2));
-        auto* popup = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-        ASSERT_TRUE(popup && popup->actions().size() == 1);
-        popup->actions()[0]->trigger();
-        EXPECT_EQ(popup->actions()[0]->text(), "Copy " + clipboard());
-        popup->close();
-    }
-    EXPECT_EQ(clipboard(), "RITM0020002");
-    EXPECT_EQ(row->copyConfirmation(), "");
-}
-
-TEST_F(TaskRowTest, LongTextWrapsWithinThePanelWidth) {
-    SNTask task = test::sampleTask();
-    task.shortDescription = field(std::string(40, 'w') + " " + std::string(300, 'x'));
-    task.taskDescription = field("https://example.com/" + std::string(400, 'a'));
-    auto row = makeRow(task);
-    EXPECT_LE(row->minimumSizeHint().width(), 800);
-    QApplication::processEvents();
-    for (auto* text : row->findChildren<WrappingText*>()) {
-        EXPECT_LE(text->geometry().right(), 800);
-        // Every line is shown: the row is as tall as the wrapped text needs.
-        EXPECT_GE(text->height(), text->heightForWidth(text->width()));
-        EXPECT_GE(text->lineCount(text->width()), 3) << text->text().left(20).toStdString();
-        // Screen readers read it as a label.
-        const QAccessibleInterface* a11y = QAccessible::queryAccessibleInterface(text);
-        EXPECT_TRUE(a11y && a11y->role() == QAccessible::StaticText && a11y->text(QAccessible::Name) == text->text());
-    }
-}
-
-TEST(FlowPlacing, ChildrenKeepIdealSizeRowByRowAndHiddenOnesTakeNoPlace) {
-    QWidget host;
-    auto* flow = new FlowLayout(&host);
-    std::vector<QWidget*> boxes;
-    for (QSize s : {QSize(50, 10), QSize(40, 40), QSize(50, 30), QSize(50, 20), QSize(200, 15)}) {
-        flow->addWidget(boxes.emplace_back(new QWidget));
-        boxes.back()->setFixedSize(s);
-    }
-    boxes[1]->hide();
-    flow->setGeometry(QRect(10, 5, 110, 300));
-    // The second row starts below the first's tallest child; a child wider than the bounds gets a row.
-    const std::pair<int, QRect> placed[] = {
-        {0, {10, 5, 50, 10}}, {2, {66, 5, 50, 30}}, {3, {10, 41, 50, 20}}, {4, {10, 67, 200, 15}}};
-    for (const auto& [i, rect] : placed)
-        EXPECT_EQ(boxes[i]->geometry(), rect) << i;
-    EXPECT_EQ(flow->heightForWidth(110), 30 + 6 + 20 + 6 + 15);
-    EXPECT_EQ(flow->sizeHint(), QSize(50 + 50 + 50 + 200 + 3 * 6, 30));
-    EXPECT_EQ(flow->minimumSize(), QSize(200, 30));
 }
 
 }  // namespace

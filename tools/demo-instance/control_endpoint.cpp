@@ -27,6 +27,27 @@ HttpReply DemoInstance::Impl::control(const httplib::Request& req) {
             std::lock_guard lock(failMutex);
             failures.push_back({in.value("count", 1), in.value("status", 500), in.value("body", std::string()),
                                 in.value("content_type", std::string("application/json"))});
+        } else if (action == "rate_limit") {
+            // {"limit": N, "window_seconds": S}; limit 0 turns it off.
+            rateLimit.configure(in.value("limit", 0), in.value("window_seconds", 3600LL));
+        } else if (action == "acl") {
+            // {"hidden_rows": [sys_id...], "hidden_fields": {"assigned_to": [sys_id... or "*"]}}
+            AccessRules next;
+            if (const auto rows = in.find("hidden_rows"); rows != in.end() && rows->is_array())
+                for (const auto& id : *rows)
+                    next.hiddenRows.insert(id.get<std::string>());
+            if (const auto fields = in.find("hidden_fields"); fields != in.end() && fields->is_object())
+                for (const auto& [field, ids] : fields->items())
+                    for (const auto& id : ids)
+                        next.hiddenFields[field].insert(id.get<std::string>());
+            std::lock_guard lock(rulesMutex);
+            rules = std::move(next);
+        } else if (action == "total_count") {
+            std::lock_guard lock(rulesMutex);
+            totalCount = in.value("enabled", true);
+            totalOverride.reset();
+            if (in.contains("value"))  // a broken proxy's or instance's header, as sent
+                totalOverride = in["value"].is_string() ? in["value"].get<std::string>() : in["value"].dump();
         } else if (action == "expire_access_tokens") {
             oauth->expireAccessTokens();
         } else if (action == "revoke_refresh_tokens") {
@@ -61,6 +82,11 @@ HttpReply DemoInstance::Impl::control(const httplib::Request& req) {
             }
             connections.accepted = 0;
             latencyMs = 0;
+            rateLimit.configure(0, 3600);
+            std::lock_guard lock(rulesMutex);
+            rules = {};
+            totalCount = true;
+            totalOverride.reset();
         } else if (action == "record") {
             std::shared_lock lock(dbMutex);
             const Record* r = db.find(in.value("table", std::string()), in.value("sys_id", std::string()));

@@ -214,6 +214,15 @@ void DemoInstance::expireAccessTokens() { impl_->oauth->expireAccessTokens(); }
 void DemoInstance::revokeRefreshTokens() { impl_->oauth->revokeRefreshTokens(); }
 void DemoInstance::setTokenLifetime(int seconds) { impl_->oauth->setLifetime(seconds); }
 
+nlohmann::json DemoInstance::control(const nlohmann::json& request) {
+    httplib::Request req;
+    req.body = request.dump();
+    const auto reply = impl_->control(req);
+    if (reply.status != 200)
+        throw std::runtime_error("control " + request.dump() + ": " + reply.body);
+    return nlohmann::json::parse(reply.body);
+}
+
 DemoInstance::Tokens DemoInstance::issueTokens() { return issueTokens(impl_->db.demoUser()); }
 
 DemoInstance::Tokens DemoInstance::issueTokens(const std::string& userSysId) {

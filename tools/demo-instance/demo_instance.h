@@ -88,6 +88,8 @@ public:
     std::size_t acceptedConnections() const;
     void reset();  // clears log, connection counter, failure queue and latency
     void setTokenLifetime(int seconds);
+    // Any action of POST /__control (rate_limit, acl, total_count, ...), in process; returns its reply.
+    nlohmann::json control(const nlohmann::json& request);
 
     // Data access for assertions.
     // Stored values of one record ({} when absent): every field as its stored text, journal fields

@@ -17,6 +17,7 @@
 #include "database.h"
 #include "demo_instance.h"
 #include "oauth.h"
+#include "rate_limit.h"
 #include "table_api.h"
 #include "util.h"
 
@@ -40,6 +41,11 @@ struct DemoInstance::Impl {
     std::vector<LoggedRequest> log;
     ConnectionTracker connections;
     std::atomic<long long> latencyMs{0};
+    RateLimiter rateLimit;
+    mutable std::mutex rulesMutex;
+    AccessRules rules;
+    bool totalCount = true;  // guarded by rulesMutex: send X-Total-Count on lists
+    std::optional<std::string> totalOverride;  // guarded by rulesMutex: its value instead of the count
 
     struct Failure {
         int count, status;
@@ -123,15 +129,47 @@ struct DemoInstance::Impl {
             r.headers.emplace_back("WWW-Authenticate", "Bearer realm=\"Trayline demo instance\"");
             return r;
         }
+        auto verdict = rateLimit.admit(*user, util::nowSeconds().time_since_epoch().count());
+        if (verdict.refusal)
+            return std::move(*verdict.refusal);
+        HttpReply reply = answerTable(req, query, *user);
+        reply.headers.insert(reply.headers.end(), verdict.headers.begin(), verdict.headers.end());
+        return reply;
+    }
+
+    HttpReply answerTable(const httplib::Request& req, const QueryParams& query, const std::string& user) {
         const std::string table = req.matches[1];
         const std::string sysId = req.matches.size() > 2 ? std::string(req.matches[2]) : "";
         if (req.method == "GET") {
+            if (!sysId.empty()) {
+                std::shared_lock lock(dbMutex);
+                return tableGetOne(db, table, sysId, query, baseUrl());
+            }
+            AccessRules acl;
+            bool counted = true;
+            std::optional<std::string> override;
+            {
+                std::lock_guard lock(rulesMutex);
+                acl = rules;
+                counted = totalCount;
+                override = totalOverride;
+            }
             std::shared_lock lock(dbMutex);
-            return sysId.empty() ? tableList(db, table, query, context(*user), baseUrl())
-                                 : tableGetOne(db, table, sysId, query, baseUrl());
+            auto reply = tableList(db, table, query, context(user), baseUrl(), acl);
+            for (auto it = reply.headers.begin(); it != reply.headers.end();) {
+                if (it->first != "X-Total-Count") {
+                    ++it;
+                } else if (!counted) {
+                    it = reply.headers.erase(it);
+                } else {
+                    it->second = override.value_or(it->second);
+                    ++it;
+                }
+            }
+            return reply;
         }
         std::unique_lock lock(dbMutex);
-        return tablePatch(db, table, sysId, req.body, query, context(*user), baseUrl());
+        return tablePatch(db, table, sysId, req.body, query, context(user), baseUrl());
     }
 
     HttpReply fromPage(const OAuthServer::Page& p) {

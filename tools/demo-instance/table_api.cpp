@@ -109,8 +109,13 @@ ordered_json formatRecord(const Database& db, const TableDef& table, const Recor
     return out;  // unknown fields are left out, as the instance does
 }
 
+bool AccessRules::hidesField(const std::string& field, const std::string& sysId) const {
+    const auto it = hiddenFields.find(field);
+    return it != hiddenFields.end() && (it->second.count("*") || it->second.count(sysId));
+}
+
 HttpReply tableList(const Database& db, const std::string& tableName, const QueryParams& query,
-                    const QueryContext& ctx, const std::string& baseUrl) {
+                    const QueryContext& ctx, const std::string& baseUrl, const AccessRules& rules) {
     try {
         const TableDef& table = requireTable(tableName);
         const TableParams p = parseTableParams(query);
@@ -122,9 +127,17 @@ HttpReply tableList(const Database& db, const std::string& tableName, const Quer
         }
         const auto rows = runQuery(q, db, table);
         ordered_json result = ordered_json::array();
+        long long taken = 0;  // rows the limit admits, before the access rules drop some
         for (std::size_t i = static_cast<std::size_t>(std::min<long long>(p.offset, static_cast<long long>(rows.size())));
-             i < rows.size() && static_cast<long long>(result.size()) < p.limit; ++i)
-            result.push_back(formatRecord(db, table, *rows[i], p, baseUrl));
+             i < rows.size() && taken < p.limit; ++i, ++taken) {
+            const std::string id = rows[i]->get("sys_id");
+            if (rules.hiddenRows.count(id))
+                continue;
+            auto record = formatRecord(db, table, *rows[i], p, baseUrl);
+            for (auto it = record.begin(); it != record.end();)
+                it = rules.hidesField(it.key(), id) ? record.erase(it) : std::next(it);
+            result.push_back(std::move(record));
+        }
         HttpReply r;
         r.body = ordered_json{{"result", std::move(result)}}.dump();
         r.headers.emplace_back("X-Total-Count", std::to_string(rows.size()));

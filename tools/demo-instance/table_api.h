@@ -4,6 +4,8 @@
 // with sysparm_query, sysparm_fields, sysparm_display_value, sysparm_exclude_reference_link,
 // sysparm_limit and sysparm_offset. Pure functions over a Database; the caller locks it.
 
+#include <map>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -30,6 +32,15 @@ struct HttpReply {
 std::string errorJson(const std::string& message, const std::optional<std::string>& detail);
 HttpReply errorReply(int status, const std::string& message, const std::optional<std::string>& detail);
 
+// What the instance's access rules keep from the caller: whole records, and single fields of
+// records. Lists apply them after the limit, as the instance does, so a full page can come back
+// short while X-Total-Count still counts every match.
+struct AccessRules {
+    std::set<std::string> hiddenRows;                            // sys_ids
+    std::map<std::string, std::set<std::string>> hiddenFields;  // field name -> sys_ids, "*" for all
+    bool hidesField(const std::string& field, const std::string& sysId) const;
+};
+
 struct TableParams {
     std::string query;
     std::vector<std::string> fields;  // empty: every field of the table
@@ -46,7 +57,7 @@ nlohmann::ordered_json formatRecord(const Database& db, const TableDef& table, c
                                     const TableParams& params, const std::string& baseUrl);
 
 HttpReply tableList(const Database& db, const std::string& table, const QueryParams& query,
-                    const QueryContext& ctx, const std::string& baseUrl);
+                    const QueryContext& ctx, const std::string& baseUrl, const AccessRules& rules = {});
 HttpReply tableGetOne(const Database& db, const std::string& table, const std::string& sysId,
                       const QueryParams& query, const std::string& baseUrl);
 HttpReply tablePatch(Database& db, const std::string& table, const std::string& sysId,

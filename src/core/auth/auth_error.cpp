@@ -1,5 +1,6 @@
 #include "core/auth/auth_error.h"
 
+#include "core/platform/html_text.h"
 #include "core/platform/text.h"
 
 namespace trayline {
@@ -7,13 +8,17 @@ namespace trayline {
 AuthError::AuthError(Kind kind, const std::string& message, long status, std::string body)
     : std::runtime_error(message), kind_(kind), status_(status), body_(std::move(body)) {}
 
-AuthError AuthError::badResponse(long status, std::string body) {
+AuthError AuthError::badResponse(long status, std::string body, std::string_view contentType,
+                                 std::optional<http::RetryAfter> retryAfter) {
     // Bodies that are not UTF-8 are shown as nothing rather than as mojibake.
     if (!text::isValidUtf8(body))
         body.clear();
+    const std::string shown = text::isHtmlContentType(contentType) ? text::htmlSummary(body) : body;
     const auto message =
-        "Request failed (HTTP " + std::to_string(status) + "): " + text::prefixGraphemes(body, 200);
-    return AuthError(Kind::badResponse, message, status, std::move(body));
+        "Request failed (HTTP " + std::to_string(status) + "): " + text::prefixGraphemes(shown, 200);
+    AuthError error(Kind::badResponse, message, status, std::move(body));
+    error.retryAfter_ = std::move(retryAfter);
+    return error;
 }
 
 AuthError AuthError::notConfigured() {

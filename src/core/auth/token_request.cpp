@@ -69,7 +69,8 @@ TokenSet tokenRequest(Form form, const Keychain& keychain) {
     request.timeout = std::chrono::seconds(60);
     const auto response = http::send(request);
     if (response.status != 200)
-        throw AuthError::badResponse(response.status, response.body);
+        throw AuthError::badResponse(response.status, response.body, response.header("Content-Type").value_or(""),
+                                     http::retryAfterOf(response, std::chrono::system_clock::now()));
     const auto decoded = TokenResponse::decode(response.body);
     return TokenSet{decoded.accessToken, decoded.refreshToken,
                     expiryFor(decoded.expiresIn, std::chrono::system_clock::now())};

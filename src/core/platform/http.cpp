@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "core/platform/http_engine.h"
+#include "core/platform/http_proxy.h"
 
 namespace trayline::http {
 
@@ -45,9 +46,17 @@ std::optional<std::string> Response::header(std::string_view name) const {
     return std::nullopt;
 }
 
-std::future<Response> sendAsync(Request request) { return detail::submit(std::move(request)); }
+// The proxy is looked up here, on the caller's thread: a PAC file may take a moment, and the engine's
+// thread serves every other request meanwhile.
+std::future<Response> sendAsync(Request request) {
+    detail::proxyFor(request.url);
+    return detail::submit(std::move(request));
+}
 
-Response send(const Request& request) { return detail::submit(request).get(); }
+Response send(const Request& request) {
+    detail::proxyFor(request.url);
+    return detail::submit(request).get();
+}
 
 Response download(const Request& request, const std::filesystem::path& destination) {
     File file(std::fopen(destination.c_str(), "wb"));
@@ -100,6 +109,7 @@ Response download(const Request& request, const std::filesystem::path& destinati
         }
     }
     Response response;
+    detail::proxyFor(request.url);
     try {
         response = reply.get();
     } catch (const TransportError&) {

@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "core/platform/http_proxy.h"
 #include "core/platform/http_redirect.h"
 
 namespace trayline::http::detail {
@@ -123,6 +124,10 @@ CURL* Exchange::startHop(CURLSH* share) {
     // first reply, and every request would queue behind it.
     if (equalsAsciiCaseless(std::string_view(hop_.url).substr(0, 6), "https:"))
         curl_easy_setopt(h, CURLOPT_PIPEWAIT, 1L);
+    // The desktop's proxy choice, which also covers the environment's; only without an answer does
+    // curl read the environment itself. A first hop's answer is already cached by its caller.
+    if (const auto proxy = proxyFor(hop_.url))
+        curl_easy_setopt(h, CURLOPT_PROXY, proxy->c_str());
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
     if (!hop_.trustedCertificatesPEM.empty()) {

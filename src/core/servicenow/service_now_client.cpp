@@ -1,11 +1,14 @@
 #include "core/servicenow/service_now_client.h"
 
+#include <charconv>
+
 #include <nlohmann/json.hpp>
 
 #include "core/auth/auth_error.h"
 #include "core/auth/token_store.h"
 #include "core/platform/decoding_error.h"
 #include "core/platform/http.h"
+#include "core/platform/http_retry.h"
 #include "core/platform/text.h"
 #include "core/settings/instance_url.h"
 #include "core/settings/config.h"
@@ -29,6 +32,20 @@ std::string tableURL(std::string_view table) {
 
 std::string curlyQuoted(std::string_view s) { return "\u201C" + std::string(s) + "\u201D"; }
 
+// "X-Total-Count" as a count: digits only (a proxy's or a broken instance's "abc" or "-1" is no
+// count), else nothing, and the caller falls back to the rows it has.
+std::optional<std::int64_t> totalCountOf(const http::Response& reply) {
+    const auto header = reply.header("X-Total-Count");
+    if (!header)
+        return std::nullopt;
+    const auto value = text::trimmed(*header);
+    std::int64_t n = 0;
+    const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), n);
+    if (value.empty() || ec != std::errc() || end != value.data() + value.size() || n < 0)
+        return std::nullopt;
+    return n;
+}
+
 }  // namespace
 
 bool ServiceNowClient::isSysID(std::string_view text) { return text::isSysID(text); }
@@ -44,7 +61,7 @@ std::string ServiceNowClient::queryValue(std::string_view typed) {
     return out;
 }
 
-std::string ServiceNowClient::execute(const RequestTemplate& request) const {
+http::Response ServiceNowClient::execute(const RequestTemplate& request) const {
     auto send = [&](const std::string& token) {
         http::Request r;
         r.method = request.method;
@@ -65,11 +82,13 @@ std::string ServiceNowClient::execute(const RequestTemplate& request) const {
         response = send(token);
     }
     if (response.status < 200 || response.status > 299)
-        throw AuthError::badResponse(response.status, response.body);
-    return std::move(response.body);
+        throw AuthError::badResponse(response.status, std::move(response.body),
+                                     response.header("Content-Type").value_or(""),
+                                     http::retryAfterOf(response, std::chrono::system_clock::now()));
+    return response;
 }
 
-std::string ServiceNowClient::get(std::string_view table, const QueryParams& params) const {
+http::Response ServiceNowClient::get(std::string_view table, const QueryParams& params) const {
     auto url = tableURL(table);
     char separator = '?';
     for (const auto& [name, value] : params) {
@@ -80,11 +99,22 @@ std::string ServiceNowClient::get(std::string_view table, const QueryParams& par
 }
 
 std::vector<SNTask> ServiceNowClient::fetchTasks(std::string_view query, int limit) const {
-    return decodeTaskList(get(Config::table(), {{"sysparm_query", std::string(query)},
-                                                {"sysparm_display_value", "all"},
-                                                {"sysparm_exclude_reference_link", "true"},
-                                                {"sysparm_limit", std::to_string(limit)},
-                                                {"sysparm_fields", std::string(SNTask::kFieldList)}}));
+    return fetchTaskPage(query, limit).tasks;
+}
+
+TaskPage ServiceNowClient::fetchTaskPage(std::string_view query, int limit) const {
+    const auto reply = get(Config::table(), {{"sysparm_query", std::string(query)},
+                                             {"sysparm_display_value", "all"},
+                                             {"sysparm_exclude_reference_link", "true"},
+                                             {"sysparm_limit", std::to_string(limit)},
+                                             {"sysparm_fields", std::string(SNTask::kFieldList)}});
+    return TaskPage{decodeTaskList(reply.body), totalCountOf(reply)};
+}
+
+std::optional<std::int64_t> ServiceNowClient::countTasks(std::string_view query) const {
+    return totalCountOf(get(Config::table(), {{"sysparm_query", std::string(query)},
+                                              {"sysparm_fields", "sys_id"},
+                                              {"sysparm_limit", "1"}}));
 }
 
 std::vector<SNUser> ServiceNowClient::groupMembers() const {
@@ -92,7 +122,7 @@ std::vector<SNUser> ServiceNowClient::groupMembers() const {
         get("sys_user_grmember",
             {{"sysparm_query", "group=" + Config::groupSysID() + "^user.active=true^ORDERBYuser.name"},
              {"sysparm_fields", "user.sys_id,user.name,user.email"},
-             {"sysparm_limit", "50"}}));
+             {"sysparm_limit", "50"}}).body);
     std::vector<SNUser> members;
     for (const auto& row : rows) {
         if (row.sysID && !row.sysID->empty() && row.name && members.size() < 50)
@@ -104,7 +134,7 @@ std::vector<SNUser> ServiceNowClient::groupMembers() const {
 SNUser ServiceNowClient::currentUser() const {
     const auto users = decodeUserList(get("sys_user", {{"sysparm_query", std::string(kMeFilter)},
                                                        {"sysparm_fields", std::string(kUserFields)},
-                                                       {"sysparm_limit", "1"}}));
+                                                       {"sysparm_limit", "1"}}).body);
     if (users.empty())
         throw LookupError(LookupError::Kind::noMatch, "Could not resolve the current user.");
     return users.front();
@@ -117,7 +147,7 @@ std::vector<SNUser> ServiceNowClient::searchUsers(std::string_view typed) const 
     return decodeUserList(
         get("sys_user", {{"sysparm_query", "active=true^nameLIKE" + queryValue(name) + "^ORDERBYname"},
                          {"sysparm_fields", std::string(kUserFields)},
-                         {"sysparm_limit", "15"}}));
+                         {"sysparm_limit", "15"}}).body);
 }
 
 void ServiceNowClient::patch(std::string_view table, std::string_view sysID,
@@ -167,7 +197,7 @@ SNUser ServiceNowClient::resolveUser(std::string_view reference) const {
     if (isSysID(ref)) {
         const auto users = decodeUserList(get("sys_user", {{"sysparm_query", "sys_id=" + ref},
                                                            {"sysparm_fields", std::string(kUserFields)},
-                                                           {"sysparm_limit", "1"}}));
+                                                           {"sysparm_limit", "1"}}).body);
         if (users.empty())
             throw LookupError(LookupError::Kind::noMatch, "No user with sys_id " + ref + ".");
         return users.front();
@@ -195,7 +225,7 @@ std::string ServiceNowClient::searchRecords(std::string_view table, std::string_
                        {"sysparm_limit", std::to_string(limit)}};
     if (fields && !text::trimmedSpacesAndTabs(*fields).empty())
         params.emplace_back("sysparm_fields", *fields);
-    const auto body = get(table, params);
+    const auto body = get(table, params).body;
     nlohmann::json j;
     try {
         j = nlohmann::json::parse(body);

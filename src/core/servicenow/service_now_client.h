@@ -4,6 +4,7 @@
 // and the resolution of the loose task and user references people type.
 
 #include <atomic>
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <stdexcept>
@@ -12,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/platform/http.h"
 #include "core/servicenow/sn_user.h"
 
 namespace trayline {
@@ -28,12 +30,25 @@ private:
 
 using QueryParams = std::vector<std::pair<std::string, std::string>>;
 
+// The first rows of a list, and how many the whole list holds.
+struct TaskPage {
+    std::vector<SNTask> tasks;
+    // The instance's "X-Total-Count": every matching record, also those past the limit and those
+    // its access rules keep from this user. Nothing when the reply has no usable count.
+    std::optional<std::int64_t> total;
+};
+
 class ServiceNowClient {
 public:
     // Every request made through this client ends early (http::Cancelled) once *cancel is true.
     explicit ServiceNowClient(const std::atomic<bool>* cancel = nullptr) : cancel_(cancel) {}
 
     std::vector<SNTask> fetchTasks(std::string_view query, int limit) const;
+    // fetchTasks, with the list's full length.
+    TaskPage fetchTaskPage(std::string_view query, int limit) const;
+    // How many records of the configured table match, without fetching them (one row is asked
+    // for, and the reply's count read); nothing when the instance does not say.
+    std::optional<std::int64_t> countTasks(std::string_view query) const;
     std::vector<SNUser> groupMembers() const;
     SNUser currentUser() const;
     std::vector<SNUser> searchUsers(std::string_view text) const;
@@ -52,8 +67,8 @@ public:
     static std::string queryValue(std::string_view typed);
 
 private:
-    std::string get(std::string_view table, const QueryParams& params) const;
-    std::string execute(const struct RequestTemplate& request) const;
+    http::Response get(std::string_view table, const QueryParams& params) const;
+    http::Response execute(const struct RequestTemplate& request) const;
 
     const std::atomic<bool>* cancel_;
 };

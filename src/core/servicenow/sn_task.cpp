@@ -33,6 +33,7 @@ SNTask SNTask::fromJson(const nlohmann::json& j) {
     if (!j.is_object())
         throw DecodingError("A task in the instance's reply is not a JSON object.");
     SNTask task;
+    task.assigneeKnown = j.contains("assigned_to");
     for (const auto& [key, value] : j.items()) {
         for (const auto& [name, field] : detail::kTaskMembers) {
             if (name == key) {

@@ -31,6 +31,9 @@ struct SNTask {
     SNField openedAt;          // "opened_at"
     SNField updatedOn;         // "sys_updated_on"
     SNField closedAt;          // "closed_at"
+    // False when the record came without "assigned_to": the instance's access rules hide who
+    // has the task, which is not the same as nobody having it.
+    bool assigneeKnown = true;
 
     // The eighteen members above, comma-separated in this order (the request's field list).
     static constexpr std::string_view kFieldList =

@@ -52,6 +52,8 @@ public:
                 if (name == k)
                     member_ = field;
             expect_ = member_ ? Expect::member : Expect::skip;
+            if (member_ == &SNTask::assignedTo)
+                tasks.back().assigneeKnown = true;
             break;
         case Level::fieldObject:
             part_ = k == "value" ? &SNField::value : k == "display_value" ? &SNField::display : nullptr;
@@ -129,7 +131,7 @@ private:
         case Level::result:
             if (!isObject)
                 return fail("A task in the instance's reply is not a JSON object.");
-            tasks.emplace_back();
+            tasks.emplace_back().assigneeKnown = false;  // until its "assigned_to" turns up
             level_ = Level::task;
             return true;
         case Level::task:

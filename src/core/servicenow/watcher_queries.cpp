@@ -10,6 +10,10 @@ std::string myTasks() {
 
 std::string groupQueue() { return Config::groupQuery(); }
 
+std::string unassignedInGroupQueue() {
+    return "assignment_group=" + Config::groupSysID() + "^stateIN" + Config::groupStates() + "^assigned_toISEMPTY";
+}
+
 std::string closedThisMonth() {
     return "assignment_group=" + Config::groupSysID() +
            "^closed_atONThis month@javascript:gs.beginningOfThisMonth()@javascript:gs.endOfThisMonth()"

@@ -11,6 +11,9 @@ namespace trayline::queries {
 std::string myTasks();
 // The group queue: Config::groupQuery().
 std::string groupQueue();
+// The part of the group queue nobody is assigned to (for its count when the queue is longer than
+// the rows fetched).
+std::string unassignedInGroupQueue();
 // Tasks the group closed this calendar month / last calendar month, as the instance counts months.
 std::string closedThisMonth();
 std::string closedLastMonth();

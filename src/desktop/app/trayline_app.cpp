@@ -12,6 +12,7 @@
 #include "desktop/app/app_icon.h"
 #include "desktop/ui/content_view.h"
 #include "desktop/models/background.h"
+#include "core/platform/time.h"
 #include "desktop/platform/single_instance.h"
 
 namespace trayline {
@@ -46,11 +47,19 @@ TraylineApp::TraylineApp(Options options, QObject* parent)
         };
     tray_.setContent(options_.makeContent(model_, *model_.auth(), updater_));
     // The picture shows the length of my list and the unassigned part of the group queue.
-    for (auto signal : {&AppModel::myTasksChanged, &AppModel::groupTasksChanged, &AppModel::notificationsPausedChanged})
+    for (auto signal : {&AppModel::myTasksChanged, &AppModel::groupTasksChanged, &AppModel::notificationsPausedChanged,
+                        &AppModel::freshnessChanged, &AppModel::errorMessageChanged, &AppModel::lastRefreshChanged,
+                        &AppModel::isReadyChanged})
         connect(&model_, signal, this, &TraylineApp::rebuildIcon);
+    connect(model_.auth(), &AuthManager::isSignedInChanged, this, &TraylineApp::rebuildIcon);
+    connect(&model_, &AppModel::sessionLost, this, &TraylineApp::announceSignedOut);
     connect(&tray_, &TrayHost::trayUnavailable, this, [] { std::fputs(kNoTrayMessage, stderr); });
     connect(&notifier_, &DBusNotifier::posted, this, &TraylineApp::onPosted);
-    connect(&notifier_, &DBusNotifier::clicked, &tray_, &TrayHost::showPanel);
+    connect(&notifier_, &DBusNotifier::clicked, this, [this](const QString& identifier) {
+        tray_.showPanel();
+        if (identifier == QLatin1String(kSignedOutNotification) && !model_.auth()->isSignedIn())
+            model_.auth()->signIn();  // its "Sign in" action: the browser opens at once
+    });
     connect(&tray_, &TrayHost::panelShown, this, [this] { tray_.setNeedsAttention(false); });
     connect(&shortcut_, &GlobalShortcut::activated, &tray_, &TrayHost::togglePanel);
     rebuildIcon();
@@ -66,11 +75,35 @@ void TraylineApp::start() {
     shortcut_.start();
 }
 
-// The two counts (and the pause) and nothing else: neither the sign-in state nor an error changes
-// the picture.
+// The two counts as the instance counts them (and the pause), and how current they are: a failed
+// refresh dims them, a rate limit too, and signed out there are none to show.
 void TraylineApp::rebuildIcon() {
-    tray_.setCounts({rowCount(model_.myTasks()), model_.unassignedCount(),
-                     model_.notificationsPaused()});
+    ui::TrayCounts counts{model_.listSize(0).count(), model_.unassignedCount(), model_.notificationsPaused()};
+    const auto time = [](const QDateTime& at) {
+        const auto ms = std::chrono::milliseconds(at.toMSecsSinceEpoch());
+        return QString::fromStdString(DateFormatter::current().shortTime(Instant(ms)));
+    };
+    if (model_.lastRefresh().isValid())
+        counts.lastUpdated = time(model_.lastRefresh());
+    if (model_.isReady() && !model_.auth()->isSignedIn()) {
+        counts = {0, 0, counts.paused, ui::TrayFreshness::signedOut};
+    } else if (model_.isLimited()) {
+        counts.freshness = ui::TrayFreshness::rateLimited;
+        counts.until = time(model_.limitedUntil());
+    } else if (model_.isStale()) {
+        counts.freshness = ui::TrayFreshness::stale;
+        counts.problem = model_.errorMessage();
+    }
+    tray_.setCounts(counts);
+}
+
+// Once per lost session; the panel already shows the sign-in prompt.
+void TraylineApp::announceSignedOut() {
+    if (model_.notificationsPaused())
+        return;
+    notifier_.send(QStringLiteral("Signed out of ServiceNow"),
+                   QStringLiteral("Sign in again to see your tasks and the group queue."),
+                   QString::fromLatin1(kSignedOutNotification));
 }
 
 // Only a new-request notification that really went out asks for attention: one held back (by a

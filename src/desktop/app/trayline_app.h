@@ -22,6 +22,9 @@ class QWidget;
 
 namespace trayline {
 
+// The identifier of the notice that the session ended; a click on it starts the sign-in.
+inline constexpr const char* kSignedOutNotification = "signed-out";
+
 class TraylineApp : public QObject {
     Q_OBJECT
 public:
@@ -53,6 +56,7 @@ public:
 private:
     static AppModel::Options withNotifier(AppModel::Options options, Notifier* notifier);
     void rebuildIcon();
+    void announceSignedOut();
     void onPosted(const QString& identifier);
 
     Options options_;

@@ -17,7 +17,8 @@ AppModel::AppModel(Options options, QObject* parent)
       auth_(new AuthManager(std::move(options.signIn), this)),
       notifier_(options.notifier),
       minute_(options.minute),
-      sleep_(new BootTimer(this)) {
+      sleep_(new BootTimer(this)),
+      clock_(options.clock) {
     // Here, not in the initialiser list: the pool is the last member.
     actions_ = new TaskActions(this, pool_.get());
     settings_ = new SettingsModel(this, pool_.get());
@@ -54,6 +55,7 @@ void AppModel::startSession() {
         abandon(run);
     for (std::size_t i = 0; i < lists_.size(); ++i)
         publishList(i, {});
+    setStale(false);
     listSeq_.fill(refreshSeq_);
     outcomeSeq_ = refreshSeq_;
     if (!members_.empty()) {
@@ -83,12 +85,21 @@ void AppModel::startPolling() {
 void AppModel::pollTick(std::uint64_t loop) {
     if (loop != loop_)
         return;
+    if (const auto wait = limitWait())
+        return sleep_->start(*wait);  // rate limited: the first poll is when the instance allows
+    if (limitedUntil_) {
+        limitedUntil_.reset();
+        Q_EMIT freshnessChanged();
+    }
     loopRun_ = startRefresh([this, loop] {
         if (loop != loop_)
             return;
         loopRun_.reset();
-        // Read after every refresh, so a changed interval applies from the next sleep on.
-        sleep_->start(Config::pollMinutes() * minute_);
+        // Read after every refresh, so a changed interval applies from the next sleep on. After a
+        // rate limit, the next poll is as soon as the instance allows, so the lists are not left
+        // stale for a whole interval.
+        const auto wait = limitWait();
+        sleep_->start(wait ? *wait : Config::pollMinutes() * minute_);
     });
 }
 
@@ -163,10 +174,14 @@ QFuture<void> AppModel::assignToMe(const SNTask& task) {
     return promise->future();
 }
 
-void AppModel::publishList(std::size_t index, TaskList tasks) {
-    if (lists_[index] == tasks)
+void AppModel::publishList(std::size_t index, TaskList tasks, const ListSize& size, const ListSize& unassigned) {
+    const bool group = index == 1;
+    if (lists_[index] == tasks && sizes_[index] == size && (!group || unassigned_ == unassigned))
         return;  // the same tasks: nothing for the views to redraw
     lists_[index] = std::move(tasks);
+    sizes_[index] = size;
+    if (group)
+        unassigned_ = unassigned;
     switch (index) {
     case 0: Q_EMIT myTasksChanged(); break;
     case 1: Q_EMIT groupTasksChanged(); break;

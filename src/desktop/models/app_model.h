@@ -69,6 +69,8 @@ class AppModel : public QObject {
     Q_PROPERTY(trayline::AuthManager* auth READ auth CONSTANT)
     Q_PROPERTY(bool notificationsPaused READ notificationsPaused NOTIFY notificationsPausedChanged)
     Q_PROPERTY(QDateTime pausedUntil READ pausedUntil NOTIFY notificationsPausedChanged)
+    Q_PROPERTY(bool isStale READ isStale NOTIFY freshnessChanged)
+    Q_PROPERTY(QDateTime limitedUntil READ limitedUntil NOTIFY freshnessChanged)
 
 public:
     struct Options {
@@ -93,7 +95,18 @@ public:
     QString errorMessage() const { return errorMessage_; }     // null when there is none
     // True while any refresh past its sign-in check runs, not only until the first of several ends.
     bool isRefreshing() const { return activeRefreshes_ > 0; }
-    int unassignedCount() const { return trayline::unassignedCount(groupTasks()); }
+    // List `index` (myTasks, groupTasks, doneThisMonth, doneLastMonth): its rows beside its length on
+    // the instance, which is what the chips and the tray count.
+    const ListSize& listSize(std::size_t index) const { return sizes_[index]; }
+    // The unassigned part of the group queue; counted by the instance when the queue has more tasks
+    // than rows fetched. Tasks whose assignee the instance hides are not in it.
+    const ListSize& unassignedSize() const { return unassigned_; }
+    int unassignedCount() const { return static_cast<int>(unassigned_.count()); }
+    // The last refresh failed: the lists are an earlier refresh's.
+    bool isStale() const { return stale_; }
+    // The instance asked for no requests before this (a rate limit); invalid once it has passed.
+    QDateTime limitedUntil() const;
+    bool isLimited() const { return limitedUntil().isValid(); }
     // Instance URL, client ID and client secret all set, as last read (false until isReady).
     bool isConfigured() const { return configured_; }
     // The sign-in state and isConfigured have been read once.
@@ -135,6 +148,11 @@ Q_SIGNALS:
     void notificationsPausedChanged();
     // A refresh cycle ended (also one that stopped at the sign-in check).
     void refreshFinished();
+    // isStale or limitedUntil changed.
+    void freshnessChanged();
+    // The session ended without a sign-out: a refused token refresh, a token the instance rejects
+    // after a fresh one, or the stored tokens gone. The lists are already empty.
+    void sessionLost();
 
 private:
     struct Run;
@@ -149,7 +167,15 @@ private:
     void fail(const RunPtr& run);
     void end(const RunPtr& run);
     void abandon(const RunPtr& run);
-    void publishList(std::size_t index, TaskList tasks);
+    // For the group queue (index 1), `unassigned` is its unassigned part; one signal for both.
+    void publishList(std::size_t index, TaskList tasks, const ListSize& size = {}, const ListSize& unassigned = {});
+    void setStale(bool stale);
+    // After a failure: the instance's wait, if it named one. Returns whether it did.
+    bool noteRetryAfter(const std::exception_ptr& error);
+    // How long until requests may go again; none when they may now.
+    std::optional<std::chrono::milliseconds> limitWait() const;
+    QString nextTryText() const;
+    void loseSession();
     void setErrorMessage(const QString& message);
     void setRefreshing(int delta);
     void pollTick(std::uint64_t loop);
@@ -164,6 +190,12 @@ private:
     BootTimer* sleep_;
 
     std::array<TaskList, 4> lists_;
+    std::array<ListSize, 4> sizes_;
+    ListSize unassigned_;
+    bool stale_ = false;
+    std::optional<Instant> limitedUntil_;
+    std::string limitNote_;  // why the wait is not the instance's own, when it is not
+    std::function<Instant()> clock_;
     UserList members_;
     QDateTime lastRefresh_;
     QString errorMessage_;

@@ -11,6 +11,7 @@
 #include "desktop/models/auth_manager.h"
 #include "desktop/models/change_notifications.h"
 #include "desktop/models/quiet_hours.h"
+#include "desktop/models/session_end.h"
 
 namespace trayline {
 
@@ -27,6 +28,38 @@ std::string queryOf(std::size_t index) {
     case 2: return queries::closedThisMonth();
     default: return queries::closedLastMonth();
     }
+}
+
+}  // namespace
+
+namespace {
+
+struct FetchedList {
+    TaskList tasks;
+    ListSize size;
+    ListSize unassigned;  // the group queue only
+};
+
+// One list as the panel and the tray count it: its rows, sorted, and its length on the instance;
+// for the group queue also its unassigned part, which the instance counts when the rows are not
+// the whole queue (one more request, only for a queue longer than its rows).
+FetchedList fetchList(const ServiceNowClient& client, std::size_t index) {
+    auto page = client.fetchTaskPage(queryOf(index), kRowLimit);
+    if (index < 2)
+        sortNewestFirst(page.tasks);
+    else
+        sortLatestClosedFirst(page.tasks);
+    FetchedList f;
+    f.size = ListSize{rowCount(page.tasks), page.total, static_cast<int>(page.tasks.size()) >= kRowLimit};
+    if (index == 1) {
+        f.unassigned.rows = unassignedCount(page.tasks);
+        if (f.size.truncated()) {
+            f.unassigned.total = client.countTasks(queries::unassignedInGroupQueue());
+            f.unassigned.full = !f.unassigned.total;
+        }
+    }
+    f.tasks = std::move(page.tasks);
+    return f;
 }
 
 }  // namespace
@@ -50,7 +83,7 @@ struct AppModel::Run {
     std::exception_ptr error;
     int pending = 0;         // fetches not yet returned
     std::size_t next = 0;    // the next list to collect
-    std::array<std::optional<Outcome<TaskList>>, 4> results;
+    std::array<std::optional<Outcome<FetchedList>>, 4> results;
     // For myTasks and groupTasks, when this refresh published them: the ids the list held just
     // before, and what it published. The notifications compare exactly these.
     std::array<std::optional<IdSet>, 2> previous;
@@ -71,6 +104,12 @@ AppModel::RunPtr AppModel::startRefresh(std::function<void()> onEnd) {
     run->onEnd = std::move(onEnd);
     run->quietAtStart = quiet_->reload();
     running_.push_back(run);
+    if (limitWait()) {
+        // The instance asked for quiet: nothing is sent, and the panel says when the next try is.
+        setErrorMessage(QStringLiteral("Not refreshed: the instance limits requests. ") + nextTryText());
+        QMetaObject::invokeMethod(this, [this, run] { end(run); }, Qt::QueuedConnection);
+        return run;
+    }
     readReadiness([this, run](const Readiness* ready) {
         if (run->abandoned || !ready)
             return end(run);
@@ -116,7 +155,10 @@ void AppModel::readReadiness(std::function<void(const Readiness*)> onAnswer) {
 }
 
 void AppModel::applyReadiness(const Readiness& ready) {
-    auth_->setSignedIn(ready.signedIn);
+    if (ready_ && auth_->isSignedIn() && !ready.signedIn)
+        loseSession();  // the tokens went away (the MCP server's refresh was refused, or by hand)
+    else
+        auth_->setSignedIn(ready.signedIn);
     if (configured_ != ready.configured) {
         configured_ = ready.configured;
         Q_EMIT isConfiguredChanged();
@@ -132,15 +174,14 @@ void AppModel::beginFetches(const RunPtr& run) {
         ++run->pending;
         inBackground(
             pool_.get(), this,
-            [stop = run->stop, i] {
-                auto tasks = ServiceNowClient(stop.get()).fetchTasks(queryOf(i), kRowLimit);
-                if (i < 2)
-                    sortNewestFirst(tasks);
-                else
-                    sortLatestClosedFirst(tasks);
-                return tasks;
+            [stop = run->stop, tokens = &auth_->tokens(), i] {
+                try {
+                    return fetchList(ServiceNowClient(stop.get()), i);
+                } catch (...) {
+                    rethrowEndingSession(*tokens);
+                }
             },
-            [this, run, i](Outcome<TaskList> outcome) {
+            [this, run, i](Outcome<FetchedList> outcome) {
                 run->results[i] = std::move(outcome);
                 --run->pending;
                 collect(run);
@@ -168,11 +209,11 @@ void AppModel::collect(const RunPtr& run) {
             listSeq_[i] = run->seq;
             if (i < 2) {
                 run->previous[i] = idsOf(lists_[i]);
-                run->published[i] = *outcome.value;
+                run->published[i] = outcome.value->tasks;
             }
             if (i == 1)
                 publishedQueue_ = run->queue;
-            publishList(i, std::move(*outcome.value));
+            publishList(i, std::move(outcome.value->tasks), outcome.value->size, outcome.value->unassigned);
         }
         outcome.value.reset();
     }
@@ -192,6 +233,8 @@ void AppModel::fetchMembers(const RunPtr& run) {
         [this, run](Outcome<UserList> outcome) {
             if (run->abandoned)
                 return end(run);
+            if (outcome.error)
+                noteRetryAfter(outcome.error);  // otherwise unreported, but the wait holds
             // A failure leaves the list empty, unreported, so the next refresh tries again. A list
             // another refresh loaded meanwhile is kept either way, and so is the emptiness a
             // change of group caused since this fetch began.
@@ -211,6 +254,7 @@ void AppModel::succeed(const RunPtr& run) {
             lastRefresh_ = now;
         Q_EMIT lastRefreshChanged();
         setErrorMessage(QString());
+        setStale(false);
     }
     // Arrivals seen by a refresh that overlapped a pause came during it: they stay unannounced.
     const bool quiet = quiet_->reload() || run->quietAtStart;
@@ -225,9 +269,15 @@ void AppModel::succeed(const RunPtr& run) {
 }
 
 void AppModel::fail(const RunPtr& run) {
+    if (endsSession(run->error)) {
+        loseSession();  // empties the lists and abandons every refresh, this one included
+        return end(run);
+    }
+    const bool limited = noteRetryAfter(run->error);
     if (run->seq >= outcomeSeq_) {  // an older attempt's error would misreport a newer outcome
         outcomeSeq_ = run->seq;
-        setErrorMessage(errorText(run->error));
+        setErrorMessage(limited ? errorText(run->error) + QLatin1Char(' ') + nextTryText() : errorText(run->error));
+        setStale(true);
     }
     end(run);
 }

@@ -25,6 +25,12 @@ void AuthManager::setSignedIn(bool signedIn) {
     Q_EMIT isSignedInChanged(signedIn_);
 }
 
+void AuthManager::endSession() {
+    ++session_;
+    setSignedIn(false);
+    Q_EMIT sessionChanged();
+}
+
 QFuture<void> AuthManager::signIn() {
     if (flow_)
         return running_;

@@ -54,6 +54,9 @@ public:
 
     // What the stored token set says, as read by the queue model.
     void setSignedIn(bool signedIn);
+    // The session is over without a sign-out (the instance refused it, or the tokens are gone):
+    // signed out at once, in a new session, and a sign-in still waiting for the browser goes on.
+    void endSession();
 
 Q_SIGNALS:
     void isSignedInChanged(bool signedIn);

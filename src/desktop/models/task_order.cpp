@@ -41,7 +41,7 @@ int rowCount(const TaskList& tasks) {
 int unassignedCount(const TaskList& tasks) {
     std::unordered_set<std::string_view> rows;
     for (const SNTask& t : tasks)
-        if (t.assignedTo.value.empty())
+        if (t.assigneeKnown && t.assignedTo.value.empty())
             rows.insert(t.sysID.value);
     return static_cast<int>(rows.size());
 }

@@ -29,6 +29,11 @@ const char* const kNoIdentity =
     "\"cmake --install BUILD --component fhs --prefix ~/.local\"), or copy its desktop file into "
     "~/.local/share/applications.\n";
 
+// What a click does, for servers that show the default action as a button.
+QString actionLabel(const QString& identifier) {
+    return identifier == QLatin1String("signed-out") ? QStringLiteral("Sign in") : QStringLiteral("Show");
+}
+
 }  // namespace
 
 DBusNotifier::DBusNotifier(QDBusConnection bus, bool hasApplicationIdentity, QObject* parent)
@@ -82,7 +87,7 @@ void DBusNotifier::post(const QString& identifier, const Content& content) {
     hints.insert(QStringLiteral("desktop-entry"), QString::fromLatin1(AppInfo::kBundleIdentifier));
     auto message = QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));
     message << QStringLiteral("Trayline") << replaces << icon_ << content.title << content.body
-            << QStringList{QStringLiteral("default"), QStringLiteral("Show")} << hints << int(-1);
+            << QStringList{QStringLiteral("default"), actionLabel(identifier)} << hints << int(-1);
     inFlight_[identifier] = std::nullopt;
     auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(message), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,

@@ -77,6 +77,7 @@ ContentView::ContentView(AppModel* model, Updater* updater, Services services, Q
         updateMiddle();
     });
     connect(footer, &PanelFooter::openListRequested, this, &ContentView::openListInBrowser);
+    connect(lists_, &TaskListView::openListRequested, this, &ContentView::openListInBrowser);
     connect(footer, &PanelFooter::quitRequested, this, [this] { services_.quit(); });
     connect(signInPrompt_, &SignInPrompt::signInRequested, this, &ContentView::signIn);
     connect(lists_, &TaskListView::assignRequested, this, [this](const SNTask& task) {

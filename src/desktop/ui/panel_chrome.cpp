@@ -32,15 +32,6 @@ QToolButton* iconButton(const char* symbol, const QString& tip, QWidget* parent)
     return button;
 }
 
-QPushButton* flatButton(const QString& text, QWidget* parent) {
-    auto* button = new QPushButton(text, parent);
-    button->setFlat(true);
-    button->setFont(ui::font(TextStyle::Caption));
-    button->setCursor(Qt::PointingHandCursor);
-    button->setAccessibleName(text);
-    return button;
-}
-
 QHBoxLayout* paddedRow(QWidget* owner) {
     auto* row = new QHBoxLayout(owner);
     row->setContentsMargins(12, 8, 12, 8);
@@ -49,6 +40,15 @@ QHBoxLayout* paddedRow(QWidget* owner) {
 }
 
 }  // namespace
+
+QPushButton* flatButton(const QString& text, QWidget* parent) {
+    auto* button = new QPushButton(text, parent);
+    button->setFlat(true);
+    button->setFont(ui::font(TextStyle::Caption));
+    button->setCursor(Qt::PointingHandCursor);
+    button->setAccessibleName(text);
+    return button;
+}
 
 QWidget* divider(QWidget* parent) {
     auto* line = new QFrame(parent);

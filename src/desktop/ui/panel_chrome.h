@@ -20,6 +20,9 @@ namespace trayline::ui {
 
 class TintedLabel;
 
+// A borderless button in the caption font, as the footer's links are.
+QPushButton* flatButton(const QString& text, QWidget* parent);
+
 class PanelHeader : public QWidget {
     Q_OBJECT
 

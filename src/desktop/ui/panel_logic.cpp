@@ -1,5 +1,7 @@
 #include "desktop/ui/panel_logic.h"
 
+#include <QLocale>
+
 #include <algorithm>
 #include <chrono>
 #include <string_view>
@@ -36,7 +38,7 @@ MiddleArea chooseMiddleArea(const PanelInputs& in) {
 TaskList unassignedTasks(const TaskList& group) {
     TaskList out;
     std::copy_if(group.begin(), group.end(), std::back_inserter(out),
-                 [](const SNTask& t) { return t.assignedTo.value.empty(); });
+                 [](const SNTask& t) { return t.assigneeKnown && t.assignedTo.value.empty(); });
     return out;
 }
 
@@ -105,6 +107,26 @@ QString monthLabel(int offset, Instant now, const DateFormatter& dates) {
     const QDateTime moved = local.addMonths(offset);
     const Instant target = moved.isValid() ? Instant(milliseconds(moved.toMSecsSinceEpoch())) : now;
     return QString::fromStdString(dates.abbreviatedMonth(target));
+}
+
+QString truncationNote(const std::string& tab, const ListSizes& sizes) {
+    const QLocale locale = QLocale::system();
+    const bool member = tab != "mine" && tab != "all" && tab != "unassigned" && tab != "doneThis" && tab != "doneLast";
+    const ListSize& size = tab == "mine"       ? sizes.mine
+                           : tab == "unassigned" ? sizes.unassigned
+                           : tab == "doneThis"   ? sizes.doneThisMonth
+                           : tab == "doneLast"   ? sizes.doneLastMonth
+                                                 : sizes.group;
+    if (!size.truncated())
+        return {};
+    const QString rows = locale.toString(size.rows);
+    if (member)
+        return size.total ? QStringLiteral("Counted among the first %1 of %2 tasks in the group queue")
+                                .arg(rows, locale.toString(static_cast<qint64>(*size.total)))
+                          : QStringLiteral("Counted among the first %1 tasks in the group queue").arg(rows);
+    if (!size.total)
+        return QStringLiteral("Showing the first %1").arg(rows);
+    return QStringLiteral("Showing %1 of %2").arg(rows, locale.toString(static_cast<qint64>(*size.total)));
 }
 
 std::optional<std::string> listAddress(const std::string& tab) {

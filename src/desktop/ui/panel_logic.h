@@ -55,6 +55,18 @@ QString memberChipLabel(const std::string& name, int count);
 // The abbreviated month name, `offset` calendar months from `now`, in the formatter's locale.
 QString monthLabel(int offset, Instant now, const DateFormatter& dates);
 
+// The line above a list that is not the whole list on the instance: "Showing 100 of 1,515", or for
+// a member's tab (whose tasks come from the group queue's rows) which rows were counted; null when
+// the tab shows everything. Numbers in the user's locale.
+struct ListSizes {
+    const ListSize& mine;
+    const ListSize& group;
+    const ListSize& unassigned;
+    const ListSize& doneThisMonth;
+    const ListSize& doneLastMonth;
+};
+QString truncationNote(const std::string& tab, const ListSizes& sizes);
+
 // The current tab's list on the instance, from the settings now; nullopt when it is not a URL.
 std::optional<std::string> listAddress(const std::string& tab);
 

@@ -2,7 +2,9 @@
 
 #include <chrono>
 
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStackedWidget>
@@ -11,6 +13,7 @@
 #include "desktop/models/app_model.h"
 #include "desktop/ui/chip_button.h"
 #include "desktop/ui/flow_layout.h"
+#include "desktop/ui/panel_chrome.h"
 #include "desktop/ui/panel_logic.h"
 #include "desktop/ui/sheet_parts.h"
 
@@ -45,6 +48,20 @@ TaskListView::TaskListView(AppModel* model, TaskRow::Services rowServices, QWidg
     error_ = errorLabel(3, TextStyle::Caption, this);
     error_->setContentsMargins(12, 0, 12, 4);
     column->addWidget(error_);
+
+    // "Showing 100 of 1,515" and the way to the rest, on the instance.
+    truncated_ = new QWidget(this);
+    auto* truncatedRow = new QHBoxLayout(truncated_);
+    truncatedRow->setContentsMargins(12, 0, 12, 4);
+    truncatedRow->setSpacing(8);
+    truncatedText_ = new TintedLabel(NamedColor::Secondary, TextStyle::Caption, truncated_);
+    truncatedRow->addWidget(truncatedText_);
+    auto* openFull = flatButton(QStringLiteral("Open the full list"), truncated_);
+    connect(openFull, &QPushButton::clicked, this, &TaskListView::openListRequested);
+    truncatedRow->addWidget(openFull);
+    truncatedRow->addStretch();
+    truncated_->hide();
+    column->addWidget(truncated_);
 
     body_ = new QStackedWidget(this);
     emptyText_ = new TintedLabel(NamedColor::Secondary, TextStyle::Body, body_);
@@ -92,15 +109,16 @@ void TaskListView::setTab(const std::string& tab) {
 void TaskListView::updateTabChips() {
     const auto now = rowServices_.now ? rowServices_.now() : Instant(std::chrono::system_clock::now());
     const auto dates = rowServices_.dates ? rowServices_.dates() : DateFormatter::current();
-    const auto count = [](const TaskList& l) { return QString::number(rowCount(l)); };
+    // What the instance counts, not only the rows fetched: a queue of 1515 reads 1515.
+    const auto count = [](const ListSize& size) { return QString::fromStdString(size.text()); };
     const QString labels[] = {
-        QStringLiteral("Mine (") + count(model_->myTasks()) + QLatin1Char(')'),
-        QStringLiteral("All (") + count(model_->groupTasks()) + QLatin1Char(')'),
-        QStringLiteral("Unassigned (") + count(unassignedTasks(model_->groupTasks())) + QLatin1Char(')'),
-        QStringLiteral("Done ") + monthLabel(0, now, dates) + QStringLiteral(" (") + count(model_->doneThisMonth()) +
+        QStringLiteral("Mine (") + count(model_->listSize(0)) + QLatin1Char(')'),
+        QStringLiteral("All (") + count(model_->listSize(1)) + QLatin1Char(')'),
+        QStringLiteral("Unassigned (") + count(model_->unassignedSize()) + QLatin1Char(')'),
+        QStringLiteral("Done ") + monthLabel(0, now, dates) + QStringLiteral(" (") + count(model_->listSize(2)) +
             QLatin1Char(')'),
-        QStringLiteral("Done ") + monthLabel(-1, now, dates) + QStringLiteral(" (") +
-            count(model_->doneLastMonth()) + QLatin1Char(')'),
+        QStringLiteral("Done ") + monthLabel(-1, now, dates) + QStringLiteral(" (") + count(model_->listSize(3)) +
+            QLatin1Char(')'),
     };
     for (std::size_t i = 0; i < tabChips_.size(); ++i) {
         tabChips_[i].second->setLabel(labels[i]);
@@ -168,6 +186,10 @@ TaskRow* TaskListView::rowFor(const SNTask& task, bool showAssignee) {
 void TaskListView::updateList() {
     const auto tasks = currentTasks(tab_, {model_->myTasks(), model_->groupTasks(), model_->doneThisMonth(),
                                            model_->doneLastMonth()});
+    const QString note = truncationNote(tab_, {model_->listSize(0), model_->listSize(1), model_->unassignedSize(),
+                                               model_->listSize(2), model_->listSize(3)});
+    truncatedText_->setText(note);
+    truncated_->setVisible(!note.isEmpty());
     if (tasks.empty()) {
         emptyText_->setText(model_->lastRefresh().isValid() ? QStringLiteral("No tasks \U0001F389")
                                                             : QStringLiteral("Loading\u2026"));

@@ -43,6 +43,8 @@ Q_SIGNALS:
     void closeRequested(const trayline::SNTask& task);
     // Rows or chips came, went or moved.
     void contentChanged();
+    // "Open the full list" beside a list that shows only the first rows.
+    void openListRequested();
 
 private:
     void updateTabChips();
@@ -60,6 +62,8 @@ private:
     QWidget* members_;
     FlowLayout* memberFlow_;
     TintedLabel* error_;
+    QWidget* truncated_;
+    TintedLabel* truncatedText_;
     QStackedWidget* body_;
     QLabel* emptyText_;
     QScrollArea* scroll_;

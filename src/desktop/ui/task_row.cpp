@@ -249,8 +249,11 @@ void TaskRow::apply() {
     callerName_->setText(caller);
     caller_->setVisible(!caller.isEmpty());
     const QString assignee = qs(task_.assignedTo.display);
-    assignee_->setText(assignee.isEmpty() ? QStringLiteral("Unassigned") : assignee);
-    assignee_->setVisible(showAssignee_);
+    // A record without its assignee (an access rule hides it) is someone's task, not nobody's.
+    assignee_->setText(!task_.assigneeKnown ? QStringLiteral("assignee hidden")
+                       : assignee.isEmpty() ? QStringLiteral("Unassigned")
+                                            : assignee);
+    assignee_->setVisible(showAssignee_ || !task_.assigneeKnown);
 
     refreshTimes();
     applyConfirmation();

@@ -55,11 +55,10 @@ QString counted(std::int64_t n, const char* one, const char* many, const char* n
 }
 
 // Two white pause bars on a dark rounded column, centred on whole pixels.
+QRectF markColumn(QPainter& p, int size, int width);
+
 void paintMark(QPainter& p, int size, int width) {
-    const int height = size - 2 * static_cast<int>(std::lround(size / 8.0));
-    const QRectF column(size - width, (size - height) / 2, width, height);
-    p.setBrush(kMarkFill);
-    p.drawRoundedRect(column, width / 2.5, width / 2.5);
+    const int height = static_cast<int>(markColumn(p, size, width).height());
     const int bar = std::max(1, width / 5);
     const int gap = bar + (width - 3 * bar) % 2;
     int barHeight = height / 2;
@@ -73,6 +72,69 @@ void paintMark(QPainter& p, int size, int width) {
     p.restore();
 }
 
+// The mark's dark column, as the pause mark has it.
+QRectF markColumn(QPainter& p, int size, int width) {
+    const int height = size - 2 * static_cast<int>(std::lround(size / 8.0));
+    const QRectF column(size - width, (size - height) / 2, width, height);
+    p.setBrush(kMarkFill);
+    p.drawRoundedRect(column, width / 2.5, width / 2.5);
+    return column;
+}
+
+// "!": the last refresh failed, the counts are older.
+void paintStaleMark(QPainter& p, int size, int width) {
+    const QRectF column = markColumn(p, size, width);
+    const int bar = std::max(1, width / 5 + (width % 2 == 0));
+    const int left = static_cast<int>(column.left()) + (width - bar) / 2;
+    const int dot = bar;
+    const int top = static_cast<int>(column.top()) + std::max(1, static_cast<int>(column.height()) / 6);
+    const int bottom = static_cast<int>(column.bottom()) - std::max(1, static_cast<int>(column.height()) / 6);
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.fillRect(left, top, bar, bottom - top - 2 * dot, Qt::white);
+    p.fillRect(left, bottom - dot, bar, dot, Qt::white);
+    p.restore();
+}
+
+// An hourglass: two white triangles meeting in the middle, the instance asked us to wait.
+void paintLimitedMark(QPainter& p, int size, int width) {
+    const QRectF column = markColumn(p, size, width);
+    const qreal inset = std::max<qreal>(1, width / 5.0);
+    const qreal l = column.left() + inset, r = column.right() - inset;
+    const qreal t = column.top() + column.height() / 6, b = column.bottom() - column.height() / 6;
+    const qreal mid = (t + b) / 2;
+    QPainterPath glass;
+    glass.moveTo(l, t);
+    glass.lineTo(r, t);
+    glass.lineTo((l + r) / 2, mid);
+    glass.closeSubpath();
+    glass.moveTo((l + r) / 2, mid);
+    glass.lineTo(r, b);
+    glass.lineTo(l, b);
+    glass.closeSubpath();
+    p.fillPath(glass, Qt::white);
+}
+
+// Signed out: a white padlock on a dark disc, centred in the slot, no counts.
+void paintSignedOut(QPainter& p, int size) {
+    const qreal d = size - 2 * std::max(1.0, std::round(size / 16.0));
+    const QRectF disc((size - d) / 2, (size - d) / 2, d, d);
+    p.setBrush(kMarkFill);
+    p.drawEllipse(disc);
+    const qreal bodyW = d * 0.46, bodyH = d * 0.34;
+    const QRectF body(disc.center().x() - bodyW / 2, disc.center().y() - bodyH * 0.2, bodyW, bodyH);
+    p.setBrush(Qt::white);
+    p.drawRoundedRect(body, bodyW / 8, bodyW / 8);
+    QPen shackle(Qt::white, std::max(1.0, d / 11));
+    p.setPen(shackle);
+    p.setBrush(Qt::NoBrush);
+    const qreal sw = bodyW * 0.64;
+    p.drawArc(QRectF(body.center().x() - sw / 2, body.top() - sw * 0.62, sw, sw * 1.1), 0, 180 * 16);
+    p.drawLine(QPointF(body.center().x() - sw / 2, body.top() - sw * 0.07), QPointF(body.center().x() - sw / 2, body.top()));
+    p.drawLine(QPointF(body.center().x() + sw / 2, body.top() - sw * 0.07), QPointF(body.center().x() + sw / 2, body.top()));
+    p.setPen(Qt::NoPen);
+}
+
 }  // namespace
 
 QString shortenedCount(std::int64_t count, int maxChars) {
@@ -84,7 +146,17 @@ QString shortenedCount(std::int64_t count, int maxChars) {
 }
 
 QString trayToolTip(const TrayCounts& c) {
-    QString text = counted(c.mine, "open task assigned to you", "open tasks assigned to you",
+    if (c.freshness == TrayFreshness::signedOut)
+        return QStringLiteral("Signed out of ServiceNow. Click to sign in.");
+    QString stale;
+    const QString since = c.lastUpdated.isEmpty() ? QStringLiteral("Not updated yet")
+                                                  : QStringLiteral("Last updated ") + c.lastUpdated;
+    if (c.freshness == TrayFreshness::stale)
+        stale = since + QStringLiteral(" \u2014 ") + (c.problem.isEmpty() ? QStringLiteral("the refresh failed") : c.problem) +
+                QLatin1Char('\n');
+    else if (c.freshness == TrayFreshness::rateLimited)
+        stale = since + QStringLiteral(" \u2014 the instance limits requests until ") + c.until + QLatin1Char('\n');
+    QString text = stale + counted(c.mine, "open task assigned to you", "open tasks assigned to you",
                            "No open tasks assigned to you") +
                    QStringLiteral(", ") +
                    counted(c.unassigned, "unassigned task in your group", "unassigned tasks in your group",
@@ -95,11 +167,15 @@ QString trayToolTip(const TrayCounts& c) {
 }
 
 QString trayLabel(const TrayCounts& c) {
+    if (c.freshness == TrayFreshness::signedOut)
+        return QStringLiteral("Signed out");
     return QString::number(std::max<std::int64_t>(c.mine, 0)) + QStringLiteral(" \u00b7 ") +
            QString::number(std::max<std::int64_t>(c.unassigned, 0));
 }
 
 QString trayWindowTitle(const TrayCounts& c) {
+    if (c.freshness == TrayFreshness::signedOut)
+        return QStringLiteral("Trayline \u2014 signed out");
     return QStringLiteral("Trayline \u2014 %1 mine, %2 unassigned")
         .arg(std::max<std::int64_t>(c.mine, 0))
         .arg(std::max<std::int64_t>(c.unassigned, 0));
@@ -173,15 +249,21 @@ QImage TrayIconPainter::render(const TrayCounts& counts, int size) const {
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(Qt::NoPen);
+    if (counts.freshness == TrayFreshness::signedOut) {
+        paintSignedOut(p, size);
+        return image;
+    }
+    const bool fresh = counts.freshness == TrayFreshness::fresh;
+    const bool marked = counts.paused || !fresh;
     const int tallest = slot.bubble - 2 * slot.pad;
-    const int width = counts.paused ? size - slot.mark - (slot.gap > 0) : size;
+    const int width = marked ? size - slot.mark - (slot.gap > 0) : size;
     const int top = (size - 2 * slot.bubble - slot.gap) / 2;
     const std::pair<std::int64_t, QColor> bubbles[] = {{counts.mine, kBlue}, {counts.unassigned, kOrange}};
     for (std::size_t i = 0; i < 2; ++i) {
         const auto& [count, colour] = bubbles[i];
         const int y = top + static_cast<int>(i) * (slot.bubble + slot.gap);
         QColor fill = colour;
-        if (count <= 0)
+        if (count <= 0 || !fresh)
             fill.setAlphaF(kDimmedOpacity);
         p.setBrush(fill);
         p.drawRoundedRect(QRectF(0, y, width, slot.bubble), slot.bubble / 2.0, slot.bubble / 2.0);
@@ -196,7 +278,12 @@ QImage TrayIconPainter::render(const TrayCounts& counts, int size) const {
             p.fillPath(t.map(g.glyph->outline), Qt::white);
         }
     }
-    if (counts.paused)
+    // Old counts matter more than a pause: their mark wins the one column.
+    if (counts.freshness == TrayFreshness::stale)
+        paintStaleMark(p, size, slot.mark);
+    else if (counts.freshness == TrayFreshness::rateLimited)
+        paintLimitedMark(p, size, slot.mark);
+    else if (counts.paused)
         paintMark(p, size, slot.mark);
     return image;
 }

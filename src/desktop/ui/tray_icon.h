@@ -18,10 +18,19 @@
 
 namespace trayline::ui {
 
+// How current the counts are. Anything but fresh dims the bubbles and adds a mark at the right
+// edge (in place of the pause mark): "!" when the last refresh failed, an hourglass while the
+// instance rate-limits us; signed out, the slot shows a padlock and no counts at all.
+enum class TrayFreshness { fresh, stale, rateLimited, signedOut };
+
 struct TrayCounts {
     std::int64_t mine = 0;        // my open tasks
     std::int64_t unassigned = 0;  // the group's tasks nobody is assigned to
     bool paused = false;          // notifications paused: a small mark at the right edge
+    TrayFreshness freshness = TrayFreshness::fresh;
+    QString lastUpdated{};        // "16:40": when the counts were fetched (stale, limited)
+    QString problem{};            // why they are stale: the last refresh's error
+    QString until{};              // "16:45": when the rate limit ends
     bool operator==(const TrayCounts&) const = default;
 };
 
@@ -32,7 +41,8 @@ inline constexpr std::array<int, 6> kTrayIconSizes{16, 22, 24, 32, 48, 64};
 // by "+" ("99+" for three). Never fewer than two characters.
 QString shortenedCount(std::int64_t count, int maxChars);
 
-// "3 tasks assigned to you, 12 unassigned in your group" (and "Notifications paused." when so).
+// "3 tasks assigned to you, 12 unassigned in your group" (and "Notifications paused." when so);
+// "Last updated 16:40 — <error>" before them when stale, "Signed out of ServiceNow" alone.
 QString trayToolTip(const TrayCounts& counts);
 // The short text some hosts show beside the item: "3 · 12".
 QString trayLabel(const TrayCounts& counts);

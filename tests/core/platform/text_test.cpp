@@ -54,16 +54,5 @@ TEST(Text, CaseInsensitiveEqualityFoldsUnicodeAndUtf8IsValidated) {
     EXPECT_FALSE(isValidUtf8("bad \xC3("));
 }
 
-TEST(Text, SysIdsAreExactlyThirtyTwoHexDigits) {
-    const std::pair<std::string, bool> rows[] = {
-        {"0123456789abcdef0123456789abcdef", true}, {"0123456789ABCDEF0123456789ABCDEF", true},
-        {"\uFF10\uFF11\uFF21\uFF41" + std::string(28, 'a'), true}, {std::string(31, 'a'), false},
-        {std::string(33, 'a'), false}, {std::string(31, 'a') + "g", false}, {"SCTASK0010001", false},
-        {"", false}, {std::string(31, 'a') + "\xFF", false},
-    };
-    for (const auto& [text, expected] : rows)
-        EXPECT_EQ(isSysID(text), expected) << text;
-}
-
 }  // namespace
 }  // namespace trayline::text

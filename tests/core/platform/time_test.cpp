@@ -29,12 +29,6 @@ TEST(Time, ParsesOnlyTheExactStoredFormAndFormatsItBack) {
     }
 }
 
-TEST(Time, ReferenceDateSecondsKeepFractions) {
-    const auto t = fromSecondsSinceReferenceDate(786000000.125);
-    EXPECT_DOUBLE_EQ(secondsSinceReferenceDate(t), 786000000.125);
-    EXPECT_DOUBLE_EQ(secondsSinceReferenceDate(Instant{std::chrono::seconds{978307200}}), 0.0);
-}
-
 TEST(Time, FormatsInTheGivenLocaleAndZone) {
     const auto t = *parseUtc("2025-03-03 23:30:00");
     const DateFormatter us("en_US", "America/New_York");

@@ -109,28 +109,5 @@ TEST(Preferences, WritersInTwoProcessesKeepEveryOtherKeyWithItsType) {
         EXPECT_TRUE(stored["child" + std::to_string(i)] == i && stored["parent" + std::to_string(i)] == i) << i;
 }
 
-TEST(AppInfo, ReadsTheBundleOfContentsBinAndFallsBackOnAnythingElse) {
-    EXPECT_EQ(AppInfo::bundleContaining("/opt/Trayline.app/Contents/bin/trayline"), "/opt/Trayline.app");
-    EXPECT_FALSE(AppInfo::bundleContaining("/opt/Trayline/Contents/bin/trayline"));
-    EXPECT_EQ(AppInfo::version(), "dev") << "a test binary is never inside a bundle";
-    EXPECT_EQ(AppInfo::changelog(), AppInfo::kNoChangelog);
-
-    test::TempProfile profile;
-    const auto bundle = profile.root() / "Trayline.app";
-    const auto version = [&](const std::string& entry) {
-        test::writeFile(bundle / "Contents/Info.plist",
-                        "<plist><dict><key>CFBundleShortVersionString</key>" + entry + "</dict></plist>");
-        return AppInfo::versionOf(bundle);
-    };
-    EXPECT_EQ(AppInfo::versionOf(bundle), "dev");
-    EXPECT_EQ(version("<string>1.4.2</string>"), "1.4.2");
-    EXPECT_EQ(version("<integer>2</integer>"), "dev");
-    EXPECT_EQ(version("</garbage"), "dev");
-    test::writeFile(bundle / "Contents/Resources/CHANGELOG.md", "## 1.4.2\n- Faster ✓\n");
-    EXPECT_EQ(AppInfo::changelogOf(bundle), "## 1.4.2\n- Faster ✓\n");
-    test::writeFile(bundle / "Contents/Resources/CHANGELOG.md", "bad \xFF utf8");
-    EXPECT_EQ(AppInfo::changelogOf(bundle), AppInfo::kNoChangelog);
-}
-
 }  // namespace
 }  // namespace trayline

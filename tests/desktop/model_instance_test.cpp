@@ -1,0 +1,129 @@
+// The queue model against an instance that behaves as production ones do: queues longer than the
+// row limit, assignees its access rules hide, rate limits, and sessions it ends.
+
+#include "core/auth/token_store.h"
+#include "core/platform/time.h"
+#include "core/servicenow/service_now_client.h"
+#include "desktop/ui/panel_logic.h"
+#include "qt_test_support.h"
+
+namespace trayline {
+namespace {
+
+using namespace std::chrono_literals;
+using nlohmann::json;
+using test::await;
+using test::spinUntil;
+using ModelInstanceTest = test::ModelTest;
+
+TEST_F(ModelInstanceTest, ABigQueueReadsAsTheInstanceCountsIt) {
+    for (int i = 0; i < 120; ++i)
+        demo.instance().insertTask({{"short_description", "Queued " + std::to_string(i)}});
+    const auto whole = ServiceNowClient().fetchTasks(Config::groupQuery(), 1000);
+    const auto unassigned = std::count_if(whole.begin(), whole.end(), [](const SNTask& t) { return t.assignedTo.value.empty(); });
+    auto model = refreshedModel();
+    const ListSize& group = model->listSize(1);
+    EXPECT_EQ(group.rows, 100);
+    EXPECT_EQ(group.count(), static_cast<std::int64_t>(whole.size()));
+    EXPECT_EQ(model->unassignedCount(), unassigned) << "counted by the instance, not in the first 100 rows";
+    const ui::ListSizes sizes{model->listSize(0), group, model->unassignedSize(), model->listSize(2), model->listSize(3)};
+    EXPECT_EQ(ui::truncationNote("all", sizes), QStringLiteral("Showing 100 of ") + QLocale::system().toString(qint64(whole.size())));
+    EXPECT_TRUE(ui::truncationNote("mine", sizes).isNull());
+
+    // An instance (or a proxy) that sends no count: the rows, marked as a lower bound.
+    demo.instance().control({{"action", "total_count"}, {"value", "many"}});
+    ASSERT_TRUE(await(model->refresh()));
+    EXPECT_EQ(model->listSize(1).text(), "100+");
+    EXPECT_TRUE(model->unassignedSize().atLeast());
+    EXPECT_EQ(ui::truncationNote("all", {model->listSize(0), model->listSize(1), model->unassignedSize(),
+                                         model->listSize(2), model->listSize(3)}),
+              QStringLiteral("Showing the first 100"));
+}
+
+TEST_F(ModelInstanceTest, AHiddenAssigneeIsNeitherUnassignedNorAMembers) {
+    auto model = refreshedModel();
+    const auto& group = model->groupTasks();
+    const auto assigned = std::find_if(group.begin(), group.end(), [](const SNTask& t) { return !t.assignedTo.value.empty(); });
+    ASSERT_NE(assigned, group.end());
+    const std::string id = assigned->id(), member = assigned->assignedTo.value;
+    const int unassigned = model->unassignedCount(), theirs = ui::memberTaskCount(group, member);
+    demo.instance().control({{"action", "acl"}, {"hidden_fields", {{"assigned_to", {id}}}}});
+    ASSERT_TRUE(await(model->refresh()));
+    EXPECT_FALSE(taskWithId(*model, id).assigneeKnown);
+    EXPECT_EQ(model->unassignedCount(), unassigned);
+    EXPECT_EQ(static_cast<int>(ui::unassignedTasks(model->groupTasks()).size()), unassigned);
+    EXPECT_EQ(ui::memberTaskCount(model->groupTasks(), member), theirs - 1);
+}
+
+TEST_F(ModelInstanceTest, ARateLimitHoldsEveryRequestUntilTheInstancesTime) {
+    auto model = makeModel(nullptr, true, 20ms);  // polls every 100 ms
+    ASSERT_TRUE(spinUntil([&] { return !model->members().empty(); }));
+    // Four requests (one refresh) in a window of three seconds; the next poll is refused.
+    demo.instance().control({{"action", "rate_limit"}, {"limit", 4}, {"window_seconds", 3}});
+    ASSERT_TRUE(spinUntil([&] { return model->isLimited() && !model->isRefreshing(); }, 8000));
+    const auto sent = demo.instance().requestLog().size();
+    const QDateTime until = model->limitedUntil();
+    const auto at = Instant(std::chrono::milliseconds(until.toMSecsSinceEpoch()));
+    EXPECT_TRUE(model->isStale());
+    EXPECT_TRUE(model->errorMessage().startsWith(QStringLiteral("Request failed (HTTP 429): ")));
+    EXPECT_TRUE(model->errorMessage().endsWith(
+        QStringLiteral(" Next try at ") + QString::fromStdString(DateFormatter::current().shortTime(at)) + '.'))
+        << model->errorMessage().toStdString();
+
+    ASSERT_TRUE(await(model->refresh()));  // "Refresh now" says when instead of sending
+    EXPECT_TRUE(model->errorMessage().startsWith(QStringLiteral("Not refreshed: the instance limits requests. Next try at ")));
+    QSignalSpy refreshed(model.get(), &AppModel::lastRefreshChanged);
+    ASSERT_TRUE(spinUntil([&] { return QDateTime::currentDateTimeUtc() >= until.addMSecs(-150); }, 5000));
+    EXPECT_EQ(demo.instance().requestLog().size(), sent) << "nothing reaches the instance before its time";
+    EXPECT_EQ(refreshed.count(), 0);
+    // Then polls resume at once, and the window's requests go through.
+    ASSERT_TRUE(spinUntil([&] { return refreshed.count() > 0; }, 5000));
+    EXPECT_GE(model->lastRefresh(), until.addMSecs(-1000));
+}
+
+struct LossRow {
+    const char* name;
+    std::function<void(demo::DemoInstance&)> cause;
+};
+
+class SessionLossTest : public test::ModelTest, public ::testing::WithParamInterface<LossRow> {};
+
+TEST_P(SessionLossTest, SignsOutAtOnceEmptiesTheListsAndSaysSoOnce) {
+    auto model = refreshedModel();
+    ASSERT_FALSE(model->myTasks().empty());
+    QSignalSpy lost(model.get(), &AppModel::sessionLost);
+    GetParam().cause(demo.instance());
+    ASSERT_TRUE(await(model->refresh()));
+    EXPECT_FALSE(model->auth()->isSignedIn());
+    EXPECT_EQ(lost.count(), 1);
+    for (const auto* list : {&model->myTasks(), &model->groupTasks(), &model->doneThisMonth(), &model->doneLastMonth()})
+        EXPECT_TRUE(list->empty());
+    EXPECT_TRUE(model->errorMessage().isNull()) << "no raw 401 over the lists: " << model->errorMessage().toStdString();
+    EXPECT_FALSE(TokenStore::load()) << "the MCP server stops using the dead tokens too";
+    ASSERT_TRUE(await(model->refresh()));
+    EXPECT_EQ(lost.count(), 1);
+
+    demo.instance().setTokenLifetime(1800);
+    demo.signIn();  // signed in again (by hand, or by another process): the next refresh fills the lists
+    ASSERT_TRUE(await(model->refresh()));
+    EXPECT_TRUE(model->auth()->isSignedIn());
+    EXPECT_FALSE(model->myTasks().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Causes, SessionLossTest,
+    ::testing::Values(LossRow{"RefusedRefreshToken",
+                              [](demo::DemoInstance& i) {
+                                  i.expireAccessTokens();
+                                  i.revokeRefreshTokens();
+                              }},
+                      LossRow{"RejectedAfterRetry",
+                              [](demo::DemoInstance& i) {
+                                  i.setTokenLifetime(0);
+                                  i.expireAccessTokens();
+                              }},
+                      LossRow{"TokensGone", [](demo::DemoInstance&) { TokenStore::shared().clear(); }}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+}  // namespace
+}  // namespace trayline
