@@ -88,6 +88,7 @@ Response download(const Request& request, const std::filesystem::path& destinati
         spool->arrived.notify_one();
         return true;
     };
+    detail::proxyFor(request.url);
     auto reply = detail::submit(request, sink);
     // Writes what has arrived until the reply is in and nothing is left; the sink is not called
     // once the future is ready.
@@ -109,7 +110,6 @@ Response download(const Request& request, const std::filesystem::path& destinati
         }
     }
     Response response;
-    detail::proxyFor(request.url);
     try {
         response = reply.get();
     } catch (const TransportError&) {
