@@ -28,7 +28,8 @@ public:
         uint id;  // what the service answered
     };
     NotificationServer() {
-        registered = bus_.registerObject("/org/freedesktop/Notifications", this, QDBusConnection::ExportAllSlots) &&
+        registered = bus_.registerObject("/org/freedesktop/Notifications", this,
+                                         QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals) &&
                      bus_.registerService("org.freedesktop.Notifications");
     }
     ~NotificationServer() override {
@@ -50,6 +51,11 @@ public Q_SLOTS:
         ++capabilityRequests;
         return {QStringLiteral("body"), QStringLiteral("sound")};
     }
+
+Q_SIGNALS:
+    // Broadcast to every client, as a real service does.
+    void ActionInvoked(uint id, const QString& action);
+    void NotificationClosed(uint id, uint reason);
 
 private:
     QDBusConnection bus_ = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "notification-stand-in");

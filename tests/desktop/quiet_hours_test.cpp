@@ -3,6 +3,7 @@
 // pause ends by itself at its time; nothing that arrived during it is announced after.
 
 #include "core/settings/notification_pause.h"
+#include "desktop/models/background.h"
 #include "desktop/models/quiet_hours.h"
 #include "notification_server.h"
 
@@ -110,6 +111,15 @@ TEST_F(QuietHoursTest, ARefreshOverlappingAPauseAnnouncesNothing) {
     model->quietHours()->pause(PauseChoice::oneHour);
     ASSERT_TRUE(await(pausedAtEnd));
     EXPECT_TRUE(posted().isEmpty());
+}
+
+// Quitting waits for the writes the user asked for, but no longer runs the event loop that would
+// start a choice queued behind another: "Pause", "Resume", quit must end resumed.
+TEST_F(QuietHoursTest, AChoiceQueuedBehindAWriteIsStoredBeforeQuitting) {
+    model->quietHours()->pause(PauseChoice::untilResumed);
+    model->quietHours()->resume();
+    ASSERT_TRUE(waitForWrites(5000));
+    EXPECT_EQ(Config::notificationsPausedUntil(), std::nullopt);
 }
 
 // Another process (or a person editing the file) pauses and resumes: the next refresh obeys.

@@ -35,7 +35,8 @@ public:
         static int made = 0;
         bus_ = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("watcher-%1").arg(++made));
         ok = bus_.registerObject("/StatusNotifierWatcher", this,
-                                 QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties) &&
+                                 QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties |
+                                     QDBusConnection::ExportAllSignals) &&
              bus_.registerService(kWatcher);
     }
     ~Watcher() override {
@@ -43,6 +44,14 @@ public:
         QDBusConnection::disconnectFromBus(bus_.name());
     }
     bool hostRegistered() const { return host_; }
+    // A host (the panel that draws the items) starts or quits while the watcher stays.
+    void setHost(bool host) {
+        host_ = host;
+        if (host)
+            Q_EMIT StatusNotifierHostRegistered();
+        else
+            Q_EMIT StatusNotifierHostUnregistered();
+    }
 
     bool ok = false;
     QStringList items;
@@ -54,6 +63,10 @@ public Q_SLOTS:
         else
             items << service;
     }
+
+Q_SIGNALS:
+    void StatusNotifierHostRegistered();
+    void StatusNotifierHostUnregistered();
 
 private:
     QDBusConnection bus_{QString()};
@@ -196,6 +209,25 @@ TEST_F(ItemOnTheBus, WithoutAHostDrawingTheItemTheWindowStillComes) {
         EXPECT_TRUE(host->isWindowMode() && host->isPanelVisible());
         host.reset();
     }
+}
+
+// On KDE the watcher outlives plasmashell, the host: a host that goes away brings the window when
+// none is back within the wait, and a host that comes after the window was closed gets the popup.
+TEST_F(ItemOnTheBus, AHostThatGoesAwayBringsTheWindowAndOneThatComesLaterThePopup) {
+    Watcher watcher(false, true);
+    ASSERT_TRUE(watcher.ok);
+    startHost(1s);
+    QSignalSpy unavailable(host.get(), &TrayHost::trayUnavailable);
+    ASSERT_TRUE(spinUntil([&] { return host->isTrayVisible(); }, 5000));
+    watcher.setHost(false);
+    ASSERT_TRUE(spinUntil([&] { return unavailable.count() == 1; }, 5000));
+    EXPECT_TRUE(host->isWindowMode() && host->isPanelVisible());
+    host->panel()->close();
+    watcher.setHost(true);
+    ASSERT_TRUE(spinUntil([&] { return host->isTrayVisible(); }, 5000));
+    call(QStringLiteral("Activate"), {10, 10}, QStringLiteral("org.kde.StatusNotifierItem"));
+    ASSERT_TRUE(spinUntil([&] { return host->isPanelVisible(); }, 5000));
+    EXPECT_FALSE(host->isWindowMode()) << "a click on the tray opens the popup";
 }
 
 }  // namespace

@@ -117,6 +117,9 @@ TEST_F(TrayHostTest, WithoutATrayThePanelBecomesAWindowTitledWithTheCounts) {
     host.showPanel();  // a second start, or a click on a notification
     EXPECT_TRUE(window->isVisible() && host.isWindowMode());
     EXPECT_EQ(window->pos(), moved);
+    window->showMinimized();
+    host.togglePanel();  // --toggle, the shortcut or a click restore a minimised window
+    EXPECT_TRUE(window->isVisible() && !window->isMinimized());
 }
 
 }  // namespace

@@ -54,20 +54,28 @@ std::string TokenStore::accessToken(const std::optional<std::string>& replacing)
             {{"grant_type", "refresh_token"}, {"refresh_token", stored->refreshToken}}, keychain_);
         if (fresh.refreshToken.empty())
             fresh.refreshToken = stored->refreshToken;
-        // A sign-out that happened meanwhile wins: the new set is neither stored nor used.
-        if (!saveIfGeneration(fresh, generation))
+        // Stored only over the very set it started from. A sign-out here wins: the new set is
+        // neither stored nor used. A newer set that a sign-in or the other process (the MCP server
+        // shares the item) stored meanwhile wins too, and is the one handed out.
+        const auto now = replaceIf(*stored, fresh, generation);
+        if (!now)
             throw AuthError::notSignedIn();
-        land([&] { promise.set_value(fresh); });
-        return fresh.accessToken;
+        land([&] { promise.set_value(*now); });
+        return now->accessToken;
     } catch (...) {
+        std::optional<TokenSet> newer;
         try {
             throw;
         } catch (const AuthError& e) {
-            // Only the set this refresh read is forgotten, never one stored by a later sign-in.
+            // Only the set this refresh read is forgotten, never one stored since.
             if (e.kind() == AuthError::Kind::badResponse && (e.status() == 400 || e.status() == 401))
-                clearIfGeneration(generation);
+                newer = clearIf(*stored, generation);
         } catch (...) {
             // Anything else (transport, decoding, another status) keeps the stored set.
+        }
+        if (newer) {
+            land([&] { promise.set_value(*newer); });
+            return newer->accessToken;
         }
         land([&] { promise.set_exception(std::current_exception()); });
         throw;

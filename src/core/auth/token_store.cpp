@@ -1,6 +1,28 @@
 #include "core/auth/token_store.h"
 
+#include "core/platform/atomic_file.h"
+#include "core/platform/secret_file_backend.h"
+
 namespace trayline {
+
+// This store's mutex, then the profile's lock file: another process's write cannot land between
+// a re-read and the write it decides. Without a usable lock file (a read-only data directory) the
+// write still happens, serialised within this process only.
+class TokenStore::WriteLock {
+public:
+    explicit WriteLock(std::mutex& mutex) : lock_(mutex) {
+        try {
+            const auto dir = SecretFileBackend::defaultPath().parent_path();
+            if (SecretFileBackend::ensurePrivateDirectory(dir))
+                file_.emplace(dir / kAccount);
+        } catch (...) {
+        }
+    }
+
+private:
+    std::lock_guard<std::mutex> lock_;
+    std::optional<FileLock> file_;
+};
 
 TokenStore& TokenStore::shared() {
     static TokenStore store;
@@ -15,17 +37,17 @@ std::optional<TokenSet> TokenStore::read() const {
 }
 
 void TokenStore::save(const TokenSet& tokens) {
-    std::lock_guard lock(mutex_);
+    WriteLock lock(mutex_);
     saveLocked(tokens);
 }
 
 bool TokenStore::clear() {
-    std::lock_guard lock(mutex_);
+    WriteLock lock(mutex_);
     return clearLocked();
 }
 
 bool TokenStore::clearIfGeneration(std::uint64_t expected) {
-    std::lock_guard lock(mutex_);
+    WriteLock lock(mutex_);
     return generation_.load() == expected && clearLocked();
 }
 
@@ -37,11 +59,36 @@ bool TokenStore::clearLocked() {
 }
 
 bool TokenStore::saveIfGeneration(const TokenSet& tokens, std::uint64_t expected) {
-    std::lock_guard lock(mutex_);
+    WriteLock lock(mutex_);
     if (generation_.load() != expected)
         return false;
     saveLocked(tokens);
     return true;
+}
+
+std::optional<TokenSet> TokenStore::replaceIf(const TokenSet& current, const TokenSet& fresh,
+                                              std::uint64_t expected) {
+    return writeIfStill(current, expected, &fresh);
+}
+
+std::optional<TokenSet> TokenStore::clearIf(const TokenSet& current, std::uint64_t expected) {
+    return writeIfStill(current, expected, nullptr);
+}
+
+std::optional<TokenSet> TokenStore::writeIfStill(const TokenSet& current, std::uint64_t expected,
+                                                 const TokenSet* fresh) {
+    WriteLock lock(mutex_);
+    if (generation_.load() != expected)
+        return std::nullopt;
+    auto stored = read();
+    if (stored != current)
+        return stored;
+    if (!fresh) {
+        clearLocked();
+        return std::nullopt;
+    }
+    saveLocked(*fresh);
+    return *fresh;
 }
 
 void TokenStore::saveLocked(const TokenSet& tokens) {

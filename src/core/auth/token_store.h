@@ -6,6 +6,10 @@
 //
 // Sign-out wins: clear() bumps a generation counter; a refresh that started before
 // a sign-out stores its result with saveIfGeneration(), which then stores nothing.
+// The counter lives in this process only, while the MCP server shares the item: so a refresh also
+// stores (or, refused, clears) only while the item still holds the very set it started from
+// (replaceIf, clearIf). Every write takes a lock file beside the file store's, so that check and
+// the write that follows are one step for every process of the profile.
 
 #include "core/auth/token_set.h"
 #include "core/platform/keychain.h"
@@ -51,6 +55,17 @@ public:
     // clear(). Returns whether the generation matched (and so the save was attempted).
     bool saveIfGeneration(const TokenSet& tokens, std::uint64_t expected);
 
+    // Compare-and-set: stores `fresh` only while the item still holds `current` and no clear()
+    // happened since `expected`. Returns what the item holds afterwards: `fresh`, or the newer set
+    // that won (stored meanwhile by a sign-in or another process); nullopt when signed out, or
+    // when a clear() of this process intervened.
+    std::optional<TokenSet> replaceIf(const TokenSet& current, const TokenSet& fresh,
+                                      std::uint64_t expected);
+    // Removes the item only while it still holds `current` and no clear() happened since
+    // `expected`. Returns the newer set that was kept instead; nullopt when none is stored, or
+    // when a clear() of this process intervened.
+    std::optional<TokenSet> clearIf(const TokenSet& current, std::uint64_t expected);
+
     // A usable access token. With nothing to replace: the stored one while it is still valid,
     // else a refreshed one. With the token the instance just refused: the stored one if it is
     // already different, else a refreshed one. Throws AuthError::notSignedIn without a stored set;
@@ -62,12 +77,15 @@ public:
     TokenStore& operator=(const TokenStore&) = delete;
 
 private:
+    class WriteLock;
+    // replaceIf() with `fresh`, clearIf() without.
+    std::optional<TokenSet> writeIfStill(const TokenSet& current, std::uint64_t expected, const TokenSet* fresh);
     void saveLocked(const TokenSet& tokens);
     bool clearLocked();
 
     Keychain keychain_;
     // Serialises the instance members: one body at a time. save(), clear() and the guarded
-    // versions take it, so do not call them while holding it.
+    // versions take it (and then the lock file), so do not call them while holding it.
     std::mutex mutex_;
     std::atomic<std::uint64_t> generation_{0};
 

@@ -62,13 +62,17 @@ private:
         share_.reset(curl_share_init());
         if (!multi_ || !share_)
             throw TransportError(CURLE_OUT_OF_MEMORY, curl_easy_strerror(CURLE_OUT_OF_MEMORY));
-        curl_multi_setopt(multi_.get(), CURLMOPT_PIPELINING, CURLPIPE_MULTIPLEX);
-        // Idle connections kept for reuse: a refresh's four fetches plus a few to spare.
-        curl_multi_setopt(multi_.get(), CURLMOPT_MAXCONNECTS, 16L);
+        configure(multi_.get());
         // Connections already live in the multi handle. The share only keeps resolved names and
         // TLS sessions across the easy handles of successive hops; only the I/O thread uses it.
         curl_share_setopt(share_.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
         curl_share_setopt(share_.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+    }
+
+    static void configure(CURLM* multi) {
+        curl_multi_setopt(multi, CURLMOPT_PIPELINING, CURLPIPE_MULTIPLEX);
+        // Idle connections kept for reuse: a refresh's four fetches plus a few to spare.
+        curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, 16L);
     }
 
     // The I/O thread.
@@ -77,7 +81,10 @@ private:
         for (;;) {
             admit();
             int running = 0;
-            curl_multi_perform(multi_.get(), &running);
+            if (const CURLMcode rc = curl_multi_perform(multi_.get(), &running); rc != CURLM_OK) {
+                recover(rc);
+                continue;
+            }
             collect();
             sweep();
             const auto now = Clock::now();
@@ -90,8 +97,31 @@ private:
                     return;
                 }
             }
-            curl_multi_poll(multi_.get(), nullptr, 0, pollTimeout(now - lastBusy), nullptr);
+            if (const CURLMcode rc = curl_multi_poll(multi_.get(), nullptr, 0, pollTimeout(now - lastBusy), nullptr);
+                rc != CURLM_OK)
+                recover(rc);
         }
+    }
+
+    // The multi handle failed as a whole (out of memory, a poll that cannot work): its transfers
+    // fail with its text and a fresh handle takes over. The pause keeps a failure that persists
+    // from spinning the thread; requests submitted meanwhile wait for it.
+    void recover(CURLMcode rc) {
+        const TransportError error(rc == CURLM_OUT_OF_MEMORY ? CURLE_OUT_OF_MEMORY : CURLE_FAILED_INIT,
+                                   curl_multi_strerror(rc));
+        for (auto& [easy, exchange] : active_) {
+            curl_multi_remove_handle(multi_.get(), easy);
+            exchange->fail(std::make_exception_ptr(error));
+        }
+        active_.clear();
+        {
+            std::lock_guard lock(mutex_);  // submit() wakes the handle up under it
+            if (CURLM* fresh = curl_multi_init()) {
+                multi_.reset(fresh);
+                configure(fresh);
+            }
+        }
+        std::this_thread::sleep_for(kWatchInterval);
     }
 
     int pollTimeout(Clock::duration idleFor) const {

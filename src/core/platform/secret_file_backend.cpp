@@ -27,8 +27,9 @@ std::optional<json> readItems(const std::filesystem::path& file, bool* exists = 
     return parsed;
 }
 
-// The directory holding the file is ours alone: create it 0700 and tighten it if it is wider.
-bool ensurePrivateDirectory(const std::filesystem::path& dir) {
+}  // namespace
+
+bool SecretFileBackend::ensurePrivateDirectory(const std::filesystem::path& dir) {
     std::error_code ec;
     std::filesystem::create_directories(dir.parent_path(), ec);
     if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
@@ -40,8 +41,6 @@ bool ensurePrivateDirectory(const std::filesystem::path& dir) {
         return false;
     return true;
 }
-
-}  // namespace
 
 SecretFileBackend::SecretFileBackend(std::filesystem::path file) : file_(std::move(file)) {}
 

@@ -27,6 +27,9 @@ public:
 
     const std::filesystem::path& path() const { return file_; }
 
+    // The directory holding secrets is ours alone: creates it 0700, tightens it if it is wider.
+    static bool ensurePrivateDirectory(const std::filesystem::path& dir);
+
 private:
     std::filesystem::path file_;
 };

@@ -35,33 +35,57 @@ struct SecretStoreSelector::State {
 
 namespace {
 
-// The file store chosen because no keyring answered. Reads and removals go to the file; a write
-// that would create it first looks for a keyring again.
+// The file store chosen because no keyring answered. While its file does not exist, every call
+// looks for a keyring again first: a keyring that was merely slow to start holds the real items,
+// so a read from the missing file would look signed out, and a removal from it would report a
+// sign-out that never happened.
 class FallbackFileStore final : public SecretStore {
 public:
     FallbackFileStore(std::filesystem::path file, std::string busAddress,
                       std::shared_ptr<SecretStoreSelector::State> selector)
         : file_(std::move(file)), busAddress_(std::move(busAddress)), selector_(std::move(selector)) {}
 
-    std::optional<std::string> get(const std::string& account) override { return file_.get(account); }
-    bool remove(const std::string& account) override { return file_.remove(account); }
     Kind kind() const override { return Kind::file; }
 
+    std::optional<std::string> get(const std::string& account) override {
+        const auto route = this->route();
+        if (route.keyring)
+            return route.keyring->get(account);
+        return route.refuse ? std::nullopt : file_.get(account);
+    }
     bool set(const std::string& account, const std::string& data) override {
+        const auto route = this->route();
+        if (route.keyring)
+            return route.keyring->set(account, data);
+        return !route.refuse && file_.set(account, data);
+    }
+    bool remove(const std::string& account) override {
+        const auto route = this->route();
+        if (route.keyring)
+            return route.keyring->remove(account);
+        return !route.refuse && file_.remove(account);
+    }
+
+private:
+    // Where a call goes: the keyring when one answers now; nowhere when one is on the bus but does
+    // not answer (better nothing stored or removed than a file that outlives the delay, or a
+    // removal that did not happen); otherwise the file.
+    struct Route {
+        std::shared_ptr<SecretServiceBackend> keyring;
+        bool refuse = false;
+    };
+    Route route() {
         std::error_code ec;
-        if (!std::filesystem::exists(file_.path(), ec) && !busAddress_.empty()) {
-            std::shared_ptr<SecretServiceBackend> keyring;
-            {
-                std::lock_guard lock(selector_->mutex);
-                keyring = selector_->keyring(busAddress_, /*force=*/true);
-            }
-            if (keyring)
-                return keyring->set(account, data);
-            // There but not answering: better nothing stored than a file that outlives the delay.
-            if (SecretServiceBackend::isPresent(busAddress_, SecretStore::probeTimeout))
-                return false;
+        if (busAddress_.empty() || std::filesystem::exists(file_.path(), ec))
+            return {};
+        Route route;
+        {
+            std::lock_guard lock(selector_->mutex);
+            route.keyring = selector_->keyring(busAddress_, /*force=*/true);
         }
-        return file_.set(account, data);
+        if (!route.keyring)
+            route.refuse = SecretServiceBackend::isPresent(busAddress_, SecretStore::probeTimeout);
+        return route;
     }
 
 private:

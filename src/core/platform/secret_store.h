@@ -53,8 +53,9 @@ using SecretStoreProvider = std::function<std::shared_ptr<SecretStore>()>;
 //  2. the Secret Service when one answers on the session bus within probeTimeout;
 //  3. otherwise (no bus, no service, no answer in time) the file backend, which creates its file
 //     only while no Secret Service exists on the bus: a keyring daemon that was merely slow to
-//     start (at login) must not pin every later run to the file. A write that would create the
-//     file probes the keyring once more and goes there when it answers now.
+//     start (at login) must not pin every later run to the file. While the file does not exist,
+//     each read, write or removal probes the keyring once more and goes there when it answers
+//     now; one that is on the bus but does not answer gets no write and no removal.
 // The probe's outcome is remembered per session-bus address (and dropped when the bus
 // connection closes); a probe that found nothing is repeated once `retryAfter` has passed, so
 // only the first call in a while pays for it. Never throws.

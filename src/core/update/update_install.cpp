@@ -178,6 +178,24 @@ fs::path workDirectoryBase(const InstallOptions& options) {
 
 }  // namespace
 
+void sweepWorkDirectories(const InstallOptions& options, std::chrono::hours age) {
+    try {
+        const fs::path folder = resolveInstalledBundle(options).parent_path();
+        const auto cutoff = fs::file_time_type::clock::now() - age;
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(folder, ec)) {
+            if (!entry.path().filename().string().starts_with("TraylineUpdate-") ||
+                !fs::is_directory(entry.symlink_status(ec)))
+                continue;
+            const auto written = entry.last_write_time(ec);
+            if (!ec && written < cutoff)
+                fs::remove_all(entry.path(), ec);
+        }
+    } catch (const std::exception&) {
+        // No installed bundle (a build tree, a package) or an unreadable folder: nothing to sweep.
+    }
+}
+
 InstallLaunch installUpdate(const UpdateManifest& manifest, const InstallOptions& options,
                             const std::function<void(InstallStage)>& progress) {
     const auto report = [&progress](InstallStage stage) {

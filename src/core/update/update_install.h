@@ -62,6 +62,11 @@ struct InstallLaunch {
 InstallLaunch installUpdate(const UpdateManifest& manifest, const InstallOptions& options,
                             const std::function<void(InstallStage)>& progress = {});
 
+// Removes the work directories ("TraylineUpdate-*") that a killed install or a failed swap left
+// in the folder of the installed bundle, once they are older than `age`: a younger one may belong
+// to an installer that is still running. Does nothing without an installed bundle; never throws.
+void sweepWorkDirectories(const InstallOptions& options, std::chrono::hours age = std::chrono::hours(24));
+
 // The steps, in the order installUpdate runs them.
 
 // Creates "TraylineUpdate-<UUID>" (mode 0700) inside `temporaryDirectory`, creating that first.

@@ -1,6 +1,7 @@
 #include "desktop/models/quiet_hours.h"
 
 #include <algorithm>
+#include <mutex>
 
 #include "core/settings/config.h"
 #include "desktop/models/background.h"
@@ -14,8 +15,21 @@ namespace {
 constexpr std::chrono::milliseconds kLongestWait = std::chrono::hours(24);
 }  // namespace
 
+// The choice a running write job takes on when it is done with its own; it never waits for the
+// main thread, whose event loop has ended once the app quits.
+struct QuietHours::Writes {
+    struct Choice {
+        std::optional<std::int64_t> value;
+        QString failure;
+    };
+    std::mutex mutex;
+    bool running = false;
+    std::optional<Choice> next;
+};
+
 QuietHours::QuietHours(Clock clock, QThreadPool* pool, QObject* parent)
-    : QObject(parent), clock_(std::move(clock)), pool_(pool), end_(new BootTimer(this)) {
+    : QObject(parent), clock_(std::move(clock)), pool_(pool), end_(new BootTimer(this)),
+      writes_(std::make_shared<Writes>()) {
     connect(end_, &BootTimer::timeout, this, &QuietHours::reload);
     reload();
 }
@@ -25,7 +39,7 @@ QDateTime QuietHours::pausedUntil() const {
 }
 
 bool QuietHours::reload() {
-    if (!writing_)  // else the choice on its way is the newer truth
+    if (writing_ == 0)  // else the choice on its way is the newer truth
         stored_ = Config::notificationsPausedUntil();
     publish();
     return state_.paused;
@@ -54,27 +68,42 @@ void QuietHours::resume() { store(std::nullopt, QStringLiteral("Couldn't resume 
 void QuietHours::store(std::optional<std::int64_t> value, const QString& failure) {
     stored_ = value;
     publish();
-    if (writing_) {
-        next_ = Queued{value, failure};
-        return;
+    Writes::Choice choice{value, failure};
+    {
+        std::lock_guard lock(writes_->mutex);
+        if (writes_->running) {
+            writes_->next = std::move(choice);  // the running job writes it next
+            return;
+        }
+        writes_->running = true;
     }
-    writing_ = true;
+    ++writing_;
     inBackground(
         pool_, this,
-        [value, pending = pendingWrite()] {
-            if (value)
-                Config::setNotificationsPausedUntil(*value);
-            else
-                Config::clearNotificationsPausedUntil();
-        },
-        [this, failure](Outcome<Done> written) {
-            writing_ = false;
-            setError(written.error ? failure + errorText(written.error) : QString());
-            if (next_) {
-                auto queued = std::move(*next_);
-                next_.reset();
-                return store(queued.value, queued.failure);
+        [writes = writes_, choice = std::move(choice), pending = pendingWrite()]() mutable {
+            QString error;  // of the last choice written
+            for (;;) {
+                try {
+                    if (choice.value)
+                        Config::setNotificationsPausedUntil(*choice.value);
+                    else
+                        Config::clearNotificationsPausedUntil();
+                    error.clear();
+                } catch (...) {
+                    error = choice.failure + errorText(std::current_exception());
+                }
+                std::lock_guard lock(writes->mutex);
+                if (!writes->next) {
+                    writes->running = false;
+                    return error;
+                }
+                choice = std::move(*writes->next);
+                writes->next.reset();
             }
+        },
+        [this](Outcome<QString> written) {
+            --writing_;
+            setError(written.error ? errorText(written.error) : *written.value);
             reload();  // after a failure: what is really stored
         });
 }

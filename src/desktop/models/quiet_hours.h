@@ -6,11 +6,13 @@
 // the pause at its time, sleep included; there is no polling of its own.
 //
 // A choice is published at once and written on a worker, one write at a time in the order chosen,
-// so a quick "Pause" then "Resume" ends resumed. A failed write is reported, and the stored state
-// shows again.
+// so a quick "Pause" then "Resume" ends resumed. A choice made while a write runs is written by that
+// same job, which holds the pending write until then: quitting right after loses neither. A failed
+// write is reported, and the stored state shows again.
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 
 #include <QDateTime>
@@ -58,12 +60,9 @@ private:
     BootTimer* end_;
     std::optional<std::int64_t> stored_;  // the value in the preferences, or on its way there
     NotificationPause state_;
-    bool writing_ = false;
-    struct Queued {
-        std::optional<std::int64_t> value;
-        QString failure;
-    };
-    std::optional<Queued> next_;  // chosen while a write ran
+    int writing_ = 0;  // write jobs whose outcome has not come back yet
+    struct Writes;     // shared with the write job
+    std::shared_ptr<Writes> writes_;
     QString error_;
 };
 

@@ -25,6 +25,10 @@ Updater::Updater(Options options, QObject* parent)
     // Both timers are children: once this object is gone they can no longer fire.
     connect(firstCheck_, &QTimer::timeout, this, [this] { check(false); });
     connect(timer_, &QTimer::timeout, this, [this] { check(false); });
+    // What an install killed midway or a failed swap left beside the bundle (file work, so not here).
+    if (installsUpdates_)
+        inBackground(pool_.get(), this, [install = options_.install] { sweepWorkDirectories(install); },
+                     [](Outcome<Done>) {});
 }
 
 Updater::~Updater() {

@@ -6,6 +6,7 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDBusServiceWatcher>
 #include <QStringList>
 #include <QVariantMap>
 
@@ -41,9 +42,13 @@ DBusNotifier::DBusNotifier(QDBusConnection bus, bool hasApplicationIdentity, QOb
       enabled_(hasApplicationIdentity),
       icon_(QString::fromStdString(identity::notificationIcon())),
       warn_([](const char* text) { std::fputs(text, stderr); }) {
-    if (enabled_ && bus_.isConnected())
-        connect(new NotificationSignals(bus_, this), &NotificationSignals::ActionInvoked, this,
-                &DBusNotifier::onActionInvoked);
+    if (!enabled_ || !bus_.isConnected())
+        return;
+    auto* service = new NotificationSignals(bus_, this);
+    connect(service, &NotificationSignals::ActionInvoked, this, &DBusNotifier::onActionInvoked);
+    connect(service, &NotificationSignals::NotificationClosed, this, &DBusNotifier::onClosed);
+    auto* owner = new QDBusServiceWatcher(kService, bus_, QDBusServiceWatcher::WatchForOwnerChange, this);
+    connect(owner, &QDBusServiceWatcher::serviceOwnerChanged, this, [this] { serverIDs_.clear(); });
 }
 
 bool DBusNotifier::applicationIdentityPresent() {
@@ -105,6 +110,10 @@ void DBusNotifier::onPosted(const QString& identifier, std::optional<uint> serve
     auto node = inFlight_.extract(identifier);
     if (!node.empty() && node.mapped())
         post(identifier, *node.mapped());
+}
+
+void DBusNotifier::onClosed(uint serverID) {
+    std::erase_if(serverIDs_, [serverID](const auto& entry) { return entry.second.serverID == serverID; });
 }
 
 void DBusNotifier::onActionInvoked(uint serverID, const QString& action) {

@@ -2,7 +2,10 @@
 
 // Notifier over org.freedesktop.Notifications. The service numbers notifications itself, so the
 // identifiers ("mine-<sys_id>", "new-<sys_id>") are mapped to the numbers it returned and sent
-// back as replaces_id: one visible notification per task and kind.
+// back as replaces_id: one visible notification per task and kind. A number counts only while its
+// notification is shown: it is forgotten when the service closes it, and every number is when the
+// service restarts (it numbers from 1 again), so neither a click nor a replacement can reach
+// another client's notification.
 
 #include <cstdint>
 #include <functional>
@@ -47,6 +50,7 @@ Q_SIGNALS:
 
 private:
     void onActionInvoked(uint serverID, const QString& action);
+    void onClosed(uint serverID);
     struct Content {
         QString title, body;
     };

@@ -1,7 +1,8 @@
 #pragma once
 
 // The notification service's signals, as a proxy whose Qt signals subscribe to them: a click on a
-// notification arrives as ActionInvoked with the action "default".
+// notification arrives as ActionInvoked with the action "default"; a notification that went
+// (expired, dismissed, replaced) as NotificationClosed. Both reach every client of the service.
 
 #include <QDBusAbstractInterface>
 
@@ -17,6 +18,7 @@ public:
 
 Q_SIGNALS:
     void ActionInvoked(uint id, const QString& action);
+    void NotificationClosed(uint id, uint reason);
 };
 
 }  // namespace trayline

@@ -57,7 +57,8 @@ SniPixmap toSniPixmap(const QImage& image) {
     return p;
 }
 
-// The watcher's one signal we follow: a host that starts after the watcher took our item.
+// The watcher's signals we follow: a host that starts after the watcher took our item, and one
+// that goes away (on KDE the watcher outlives plasmashell, the host).
 class StatusNotifierWatcherProxy : public QDBusAbstractInterface {
     Q_OBJECT
 public:
@@ -66,6 +67,7 @@ public:
                                  "org.kde.StatusNotifierWatcher", bus, parent) {}
 Q_SIGNALS:
     void StatusNotifierHostRegistered();
+    void StatusNotifierHostUnregistered();
 };
 
 class StatusNotifierItemAdaptor : public QDBusAbstractAdaptor {
@@ -168,6 +170,8 @@ bool StatusNotifierItem::start() {
     service_ = name;
     proxy_ = new StatusNotifierWatcherProxy(bus_, this);
     connect(proxy_, &StatusNotifierWatcherProxy::StatusNotifierHostRegistered, this, &StatusNotifierItem::askForHost);
+    // Another host may remain: the watcher's property says whether any does.
+    connect(proxy_, &StatusNotifierWatcherProxy::StatusNotifierHostUnregistered, this, &StatusNotifierItem::askForHost);
     watcher_ = new QDBusServiceWatcher(kWatcherService, bus_, QDBusServiceWatcher::WatchForOwnerChange, this);
     connect(watcher_, &QDBusServiceWatcher::serviceOwnerChanged, this,
             [this](const QString&, const QString& oldOwner, const QString& newOwner) {

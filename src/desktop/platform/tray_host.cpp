@@ -116,6 +116,14 @@ void TrayHost::onItemShown(bool shown) {
         xembed_->hide();
     else if (!shown && xembed_)
         xembed_->show();
+    if (shown && isWindowMode() && !panel_->isVisible()) {
+        // The window was closed before this tray came: the tray's first click opens the popup.
+        panel_->setMode(PanelWindow::Mode::Popup);
+    } else if (!shown && !isTrayVisible() && !isWindowMode() && !wait_->isActive()) {
+        // The last host went away: wait for another as at start, then fall back to the window.
+        waiting_.start();
+        wait_->start();
+    }
 }
 
 void TrayHost::setCounts(const ui::TrayCounts& counts) {
@@ -148,7 +156,8 @@ bool TrayHost::needsAttention() const { return item_->needsAttention(); }
 void TrayHost::setContent(QWidget* content) { panel_->setContent(content); }
 
 void TrayHost::activate(const QRect& anchor) {
-    if (isPanelVisible()) {
+    // A minimised window is out of sight: the click, --toggle or the shortcut restores it.
+    if (isPanelVisible() && !panel_->isMinimized()) {
         hidePanel();
         return;
     }

@@ -6,7 +6,7 @@
 // same way. A click toggles the panel beside the item. If no tray has shown the item when the
 // wait ends, the panel becomes an ordinary window titled with the counts, so the app never runs
 // where nobody can see it; a tray that appears later gets the item, and the window stays until
-// the user closes it.
+// the user closes it. A tray that goes away starts the wait again.
 
 #include <chrono>
 #include <memory>

@@ -155,21 +155,29 @@ TEST_F(KeychainWithKeyring, RemovingALockedItemDeletesItOrSaysItCouldNot) {
 }
 
 // A keyring that missed the first probe's window (its daemon still starting at login) must not
-// push a sign-in into a file that would pin every later run: a write looks for the keyring again,
-// and so does a later selection once the retry time has passed; while the keyring is on the bus
-// but never answers, nothing is written at all.
+// push a sign-in into a file that would pin every later run, nor hide the item it holds: a write,
+// a read or a removal looks for the keyring again, and so does a later selection once the retry
+// time has passed; while the keyring is on the bus but never answers, nothing is written or
+// removed at all (a sign-out that reported success would leave the user signed in).
 TEST_F(KeychainWithKeyring, AKeyringThatMissedTheFirstProbeStillGetsTheSecrets) {
+    enum Op { none, set, get, remove };
     const struct {
         const char* name;
         int missedProbes;  // before the keyring answers
-        bool writes;       // between the two selections
-        bool written;
+        Op op;             // between the two selections, on an item stored before when not a set
+        bool succeeds;     // the set or removal reports success, the read finds the item
+        bool storedAfter;
         SecretStore::Kind later;  // what the second selection finds
-    } rows[] = {{"answers at the write", 1, true, true, SecretStore::Kind::secretService},
-                {"answers at the next selection", 1, false, false, SecretStore::Kind::secretService},
-                {"never answers", 1000, true, false, SecretStore::Kind::file}};
+    } rows[] = {{"answers at the write", 1, set, true, true, SecretStore::Kind::secretService},
+                {"answers at the next selection", 1, none, false, false, SecretStore::Kind::secretService},
+                {"never answers a write", 1000, set, false, false, SecretStore::Kind::file},
+                {"answers at the read", 1, get, true, true, SecretStore::Kind::secretService},
+                {"answers at the removal", 1, remove, true, false, SecretStore::Kind::secretService},
+                {"never answers a removal", 1000, remove, false, true, SecretStore::Kind::file}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
+        if (row.op == get || row.op == remove)
+            keychain.set("signed in", "tokens");
         int probes = 0;
         SecretStoreSelector selector(
             [&](std::chrono::milliseconds timeout) {
@@ -178,12 +186,15 @@ TEST_F(KeychainWithKeyring, AKeyringThatMissedTheFirstProbeStillGetsTheSecrets) 
             std::chrono::milliseconds(0));
         const auto first = selector.select();
         EXPECT_EQ(first->kind(), SecretStore::Kind::file);
-        if (row.writes) {
-            EXPECT_EQ(first->set("tokens", "signed in"), row.written);
+        if (row.op != none) {
+            const bool succeeded = row.op == set   ? first->set("tokens", "signed in")
+                                   : row.op == get ? first->get("tokens").has_value()
+                                                   : first->remove("tokens");
+            EXPECT_EQ(succeeded, row.succeeds);
         }
         EXPECT_FALSE(std::filesystem::exists(SecretFileBackend::defaultPath()))
             << "no file while a keyring is on the bus";
-        EXPECT_EQ(keychain.get("tokens"), row.written ? std::optional<std::string>("signed in") : std::nullopt);
+        EXPECT_EQ(keychain.get("tokens"), row.storedAfter ? std::optional<std::string>("signed in") : std::nullopt);
         EXPECT_EQ(selector.select()->kind(), row.later);
         keychain.remove("tokens");
     }

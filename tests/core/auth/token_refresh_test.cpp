@@ -124,6 +124,7 @@ struct Interleaving {
     const char* name;
     bool refreshRefused;  // the instance answers the refresh with 401
     bool signInAgain;     // a new sign-in follows the sign-out
+    bool otherProcess;    // a second store on the same item (the MCP server's) signs out and in
 };
 
 void PrintTo(const Interleaving& row, std::ostream* os) { *os << row.name; }
@@ -131,29 +132,39 @@ void PrintTo(const Interleaving& row, std::ostream* os) { *os << row.name; }
 class RefreshInterleavingTest : public RefreshTest, public ::testing::WithParamInterface<Interleaving> {};
 
 // A sign-out right after the refresh read the tokens: the refresh must neither store its new set
-// nor, when refused, remove a set that a newer sign-in stored.
+// nor, when refused, remove a set that a newer sign-in stored, whichever process signed out. A
+// newer set from another process is what the refresh hands out.
 TEST_P(RefreshInterleavingTest, ASignOutThatLandsAfterTheTokensWereReadWins) {
     const auto row = GetParam();
     auto store = std::make_shared<Interleaved>();
     TokenStore tokens{Keychain([store] { return store; })};
+    TokenStore otherProcess{Keychain([store] { return store; })};
+    auto& signsOut = row.otherProcess ? otherProcess : tokens;
     const TokenSet newer{"newer", "newer-refresh", std::chrono::system_clock::now() + 1h};
     store->afterTokensRead = [&] {
-        tokens.clear();
+        signsOut.clear();
         if (row.signInAgain)
-            tokens.save(newer);
+            signsOut.save(newer);
     };
     if (row.refreshRefused)
         demo.instance().revokeRefreshTokens();
-    EXPECT_THROW(tokens.accessToken(), AuthError);
+    if (row.otherProcess && row.signInAgain)
+        EXPECT_EQ(tokens.accessToken(), "newer");
+    else
+        EXPECT_THROW(tokens.accessToken(), AuthError);
     const auto kept = tokens.read();
     EXPECT_EQ(kept ? kept->accessToken : "signed out", row.signInAgain ? "newer" : "signed out");
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, RefreshInterleavingTest,
-                         ::testing::Values(Interleaving{"RefreshSucceeds", false, false},
-                                           Interleaving{"RefreshSucceedsAfterANewSignIn", false, true},
-                                           Interleaving{"RefreshRefusedAfterANewSignIn", true, true}),
-                         [](const auto& row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Rows, RefreshInterleavingTest,
+    ::testing::Values(Interleaving{"RefreshSucceeds", false, false, false},
+                      Interleaving{"RefreshSucceedsAfterANewSignIn", false, true, false},
+                      Interleaving{"RefreshRefusedAfterANewSignIn", true, true, false},
+                      Interleaving{"RefreshSucceedsAfterAnotherProcessSignedOut", false, false, true},
+                      Interleaving{"RefreshSucceedsAfterAnotherProcessSignedIn", false, true, true},
+                      Interleaving{"RefreshRefusedAfterAnotherProcessSignedIn", true, true, true}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 }  // namespace
 }  // namespace trayline

@@ -280,6 +280,17 @@ TEST_F(UpdateTest, InstallerPutsTheOldBundleBackWhenTheNewOneCannotMoveIn) {
     EXPECT_EQ(AppInfo::versionOf(installed), "1.3.9");
     EXPECT_FALSE(fs::exists(installed.string() + ".old"));
     EXPECT_FALSE(fs::exists(relaunched));
+
+    // What a failed swap or a killed install left beside the bundle goes at a later start, once
+    // a day old: a younger one may belong to an installer still running.
+    const fs::path left = installed.parent_path() / "TraylineUpdate-1", recent = installed.parent_path() / "TraylineUpdate-2";
+    fs::create_directories(left / "unpacked");
+    fs::create_directories(recent);
+    fs::last_write_time(left, fs::file_time_type::clock::now() - std::chrono::hours(25));
+    InstallOptions o;
+    o.installedBundle = installed;
+    sweepWorkDirectories(o);
+    EXPECT_EQ(besides(installed), std::vector<std::string>{"TraylineUpdate-2"});
 }
 
 struct Failure {

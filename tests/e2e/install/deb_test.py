@@ -19,8 +19,9 @@ class DebianPackage(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.out = tempfile.mkdtemp(prefix="trayline-deb-")
+        # A builder with a private umask still makes a package whose files everyone can read.
         made = subprocess.run([f"{SOURCE}/packaging/make-deb", "--build", BUILD, "--out", cls.out],
-                              capture_output=True, text=True, timeout=600)
+                              capture_output=True, text=True, timeout=600, preexec_fn=lambda: os.umask(0o077))
         assert made.returncode == 0, made.stderr
         cls.deb = made.stdout.strip()
         cls.tree = f"{cls.out}/tree"

@@ -152,6 +152,19 @@ class InstallOverAnOlderOne(unittest.TestCase):
         self.assertIn("lib/trayline/libtrayline-tray.so", listed)
         self.assertNotIn(f"share/icons/hicolor/20x20/apps/{APP_ID}.png", listed)
 
+    def test_fhs_menu_entry_outside_usr_runs_the_absolute_path(self):
+        # A session's PATH may lack ~/.local/bin or /opt/.../bin; the path is quoted and escaped as
+        # Exec values are, and the autostart copy takes the same value.
+        for prefix, line in (("/opt/trayline", "Exec=/opt/trayline/bin/trayline"),
+                             ("/opt/Tray line $1 50%", 'Exec="/opt/Tray line \\\\$1 50%%/bin/trayline"')):
+            with self.subTest(prefix=prefix):
+                install(self.stage, component="fhs", prefix=prefix)
+                desktop = f"{self.stage}{prefix}/share/applications/{APP_ID}.desktop"
+                with open(desktop) as f:
+                    self.assertIn(line + "\n", f.read())
+                checked = subprocess.run(["desktop-file-validate", desktop], capture_output=True, text=True)
+                self.assertEqual(checked.returncode, 0, checked.stdout)
+
     def test_bundle_is_replaced_whole_with_the_same_resources_inside(self):
         contents = f"{self.stage}/opt/Trayline.app/Contents"
         write(f"{contents}/Resources/left-over.txt", "would be sealed into the next release")
