@@ -17,12 +17,10 @@ void rethrowEndingSession(TokenStore& tokens) {
         bool ended = e.kind() == AuthError::Kind::notSignedIn;
         if (e.kind() == AuthError::Kind::badResponse && (e.status() == 401 || e.status() == 400)) {
             const auto generation = tokens.generation();
-            if (!tokens.read()) {
-                ended = true;
-            } else if (e.status() == 401) {
-                tokens.clearIfGeneration(generation);
-                ended = true;
-            }
+            const auto stored = tokens.read();
+            // Only the set that was refused goes: one stored meanwhile (a new sign-in, here or in
+            // another process) is kept, and the session goes on with it.
+            ended = !stored || (e.status() == 401 && !tokens.clearIf(*stored, generation));
         }
         if (ended)
             throw SessionEnded(e.what());
