@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """The real trayline inside real tray hosts, read back from screenshots as a person sees them:
-xfce4-panel on X11 (run inside xvfb-run), trayer (an XEmbed tray alone, with no StatusNotifier
-watcher) and waybar on a headless sway (Wayland). Each test has its own session bus, started with
+trayer on X11 (an XEmbed tray alone, with no StatusNotifier watcher, run inside xvfb-run) and
+waybar on a headless sway (Wayland). Each test has its own session bus, started with
 the environment the host's activated services need, its own host and a seeded, signed-in profile.
 Screenshots land in TRAYLINE_SCREENSHOT_DIR."""
 
@@ -19,29 +19,6 @@ from private_desktop import ITEM, PrivateDesktop, bubble_digit_heights, read_png
 SCREENSHOTS = os.environ.get("TRAYLINE_SCREENSHOT_DIR", "/tmp")
 APP_ID = "com.brindle.trayline"
 LEAST_DIGIT_HEIGHT = 7  # at icon size 22
-XFCE_PANEL = """<?xml version="1.0" encoding="UTF-8"?>
-<channel name="xfce4-panel" version="1.0">
-  <property name="configver" type="int" value="2"/>
-  <property name="panels" type="array">
-    <value type="int" value="1"/>
-    <property name="dark-mode" type="bool" value="false"/>
-    <property name="panel-1" type="empty">
-      <property name="position" type="string" value="p=6;x=0;y=0"/>
-      <property name="length" type="uint" value="100"/>
-      <property name="position-locked" type="bool" value="true"/>
-      <property name="size" type="uint" value="30"/>
-      <property name="icon-size" type="uint" value="22"/>
-      <property name="plugin-ids" type="array"><value type="int" value="1"/></property>
-    </property>
-  </property>
-  <property name="plugins" type="empty">
-    <property name="plugin-1" type="string" value="systray">
-      <property name="icon-size" type="int" value="22"/>
-      <property name="square-icons" type="bool" value="true"/>
-    </property>
-  </property>
-</channel>
-"""
 
 
 class HostTest(unittest.TestCase):
@@ -84,29 +61,6 @@ class HostTest(unittest.TestCase):
         os.makedirs(SCREENSHOTS, exist_ok=True)
         subprocess.run(["cp", path, os.path.join(SCREENSHOTS, name)], check=True)
         return heights
-
-
-class XfcePanel(HostTest):
-    def test_both_counts_readable_at_icon_size_22(self):
-        env = self.env
-        env.seed_signed_in_profile()
-        channel = os.path.join(env.config, "xfce4", "xfconf", "xfce-perchannel-xml")
-        os.makedirs(channel)
-        with open(os.path.join(channel, "xfce4-panel.xml"), "w") as f:
-            f.write(XFCE_PANEL)
-        desktop = self.start_bus(env.app_env(HOME=env.root))
-        env.spawn(["xfce4-panel", "--disable-wm-check"], env=desktop, stdout=subprocess.DEVNULL,
-                  stderr=subprocess.DEVNULL)
-        wait_for(lambda: self.has_owner(desktop, "org.kde.StatusNotifierWatcher"), what="the panel's tray")
-        app = env.start_app(DBUS_SESSION_BUS_ADDRESS=desktop["DBUS_SESSION_BUS_ADDRESS"], HOME=env.root)
-
-        heights = self.read_counts(lambda path: subprocess.run(
-            ["import", "-window", "root", "-crop", "1280x30+0+0", path], check=True, env=desktop),
-            "xfce4-panel-strip-light.png")
-        subprocess.run(["import", "-window", "root", os.path.join(SCREENSHOTS, "xfce4-panel-desktop.png")],
-                       check=True, env=desktop)
-        self.assertGreaterEqual(min(heights), LEAST_DIGIT_HEIGHT, heights)
-        self.assertIsNone(app.poll(), env.app_output())
 
 
 class TrayerXEmbedOnly(HostTest):
