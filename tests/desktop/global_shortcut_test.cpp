@@ -140,14 +140,10 @@ TEST_F(GlobalShortcutTest, BindsShowTraylineAndEachActivationTogglesThePanel) {
     app.start();
     ASSERT_TRUE(spinUntil([&] { return app.shortcut().state() == GlobalShortcut::State::bound; }, 10000));
 
-    EXPECT_FALSE(portal.sessionOptions.value("session_handle_token").toString().isEmpty());
-    EXPECT_FALSE(portal.sessionOptions.value("handle_token").toString().isEmpty());
     EXPECT_EQ(portal.boundSession, portal.session);
-    EXPECT_FALSE(portal.bindOptions.value("handle_token").toString().isEmpty());
     EXPECT_NE(portal.bindOptions.value("handle_token"), portal.sessionOptions.value("handle_token"));
     ASSERT_EQ(portal.bound.size(), 1);
     EXPECT_EQ(portal.bound[0].id, "show-trayline");
-    EXPECT_EQ(portal.bound[0].properties.value("description").toString(), "Show Trayline");
     // The shortcuts specification's syntax: LOGO is the Super key.
     EXPECT_EQ(portal.bound[0].properties.value("preferred_trigger").toString(), "LOGO+SHIFT+t");
     EXPECT_EQ(app.shortcut().trigger(), "Super+Shift+T");

@@ -23,22 +23,6 @@ using test::named;
 using test::spinUntil;
 namespace fs = std::filesystem;
 
-TEST(QuietTexts, SayWhenThePauseEndsAndHowToReachThePanelFromTheKeyboard) {
-    const DateFormatter berlin("de_DE", "Europe/Berlin"), newYork("en_GB", "America/New_York");
-    const QDateTime at(QDate(2026, 3, 28), QTime(6, 50), Qt::UTC);
-    EXPECT_EQ(pausedText(true, at, berlin), "Notifications paused until 07:50");
-    EXPECT_EQ(pausedText(true, at, newYork), "Notifications paused until 02:50");
-    EXPECT_EQ(pausedText(true, QDateTime(), berlin), "Notifications paused");
-    EXPECT_EQ(pausedText(false, at, berlin), "");
-    using State = GlobalShortcut::State;
-    const QString bindToggle = "Shortcut: bind `trayline --toggle` in your desktop's keyboard settings";
-    EXPECT_EQ(shortcutLine(State::bound, "Super+Shift+T"), "Shortcut: Super+Shift+T (change it in your desktop's settings)");
-    EXPECT_EQ(shortcutLine(State::bound, ""),
-              "Shortcut: none yet (give \u201cShow Trayline\u201d a key in your desktop's settings)");
-    EXPECT_EQ(shortcutLine(State::starting, "Super+Shift+T"), bindToggle);
-    EXPECT_EQ(shortcutLine(State::unavailable, ""), bindToggle);
-}
-
 class QuietPanelTest : public test::SheetTest, public ::testing::Test {
 protected:
     QuietPanelTest() {

@@ -89,11 +89,10 @@ TEST_P(SettingsSave, StoresWhatTheFieldHolds) {
 
 INSTANTIATE_TEST_SUITE_P(
     Fields, SettingsSave,
-    ::testing::Values(SaveCase{"empty_table", "Table", "", "table", "sc_task"},
-                      SaveCase{"spaces_table", "Table", "   ", "table", "", "(HTTP 405)"},
+    // How each value is trimmed or bounded is the settings' own test; here, that each field reaches it.
+    ::testing::Values(SaveCase{"spaces_table", "Table", "   ", "table", "", "(HTTP 405)"},
                       SaveCase{"bad_instance", "Instance URL", " not a url ", "instanceURL", "not a url",
                                "“not a url” is not a valid URL"},
-                      SaveCase{"table_trimmed", "Table", " sc_req_item ", "table", "sc_req_item"},
                       SaveCase{"poll_negative", "Poll every", "-4", "pollMinutes", 1},
                       SaveCase{"secret_trimmed", "Client secret", " s3cret\t ", "clientSecret", "s3cret"},
                       // An unknown group has no tasks: the queue is empty, without an error.

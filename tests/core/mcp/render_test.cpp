@@ -39,15 +39,6 @@ TEST(RenderTest, TaskBlocksListTheirFactsInOrderAndLeaveOutWhatIsMissing) {
               "  sys_id: 0123456789abcdef0123456789abcdef");
 }
 
-TEST(RenderTest, UsersOneLineEachWithMissingAndEmptyEmail) {
-    EXPECT_EQ(renderUsers({{"id1", "Alex Morgan", "alex@example.com"}, {"id2", "Dana Whitfield", std::nullopt},
-                           {"id3", "Sam Carter", ""}},
-                          "none"),
-              "Alex Morgan \u2014 alex@example.com \u2014 id1\n"
-              "Dana Whitfield \u2014 no email \u2014 id2\n"
-              "Sam Carter \u2014  \u2014 id3");
-}
-
 TEST(RunModeTest, OnlyAWholeCaseSensitiveElementSelectsTheServer) {
     using Argv = std::vector<const char*>;
     for (const auto& argv : {Argv{"trayline", "-v", "x", "--mcp", "y"}, Argv{"--mcp"}})  // the program path counts too

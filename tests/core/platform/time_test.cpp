@@ -1,9 +1,6 @@
 #include "core/platform/time.h"
 
-#include <cstdlib>
-#include <optional>
 #include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -27,17 +24,6 @@ TEST(Time, ParsesOnlyTheExactStoredFormAndFormatsItBack) {
         EXPECT_EQ(parsed ? duration_cast<seconds>(parsed->time_since_epoch()).count() : -1, unix) << text;
         EXPECT_EQ(parsed ? formatUtc(*parsed) : text, text);
     }
-}
-
-TEST(Time, FormatsInTheGivenLocaleAndZone) {
-    const auto t = *parseUtc("2025-03-03 23:30:00");
-    const DateFormatter us("en_US", "America/New_York");
-    EXPECT_EQ(us.mediumDate(t), "Mar 3, 2025");
-    EXPECT_EQ(us.shortTime(t), "6:30\u202FPM");
-    EXPECT_EQ(us.abbreviatedMonth(t), "Mar");
-    const DateFormatter de("de_DE", "Europe/Berlin");
-    EXPECT_EQ(de.mediumDate(t), "04.03.2025");  // already the next day in Berlin
-    EXPECT_EQ(de.shortTime(t), "00:30");
 }
 
 // Dates follow the regional format, not the language of messages: LC_ALL, then LC_TIME, then LANG.
@@ -74,26 +60,6 @@ TEST(Time, RegionalFormatComesFromTheEnvironmentByPosixPrecedence) {
         EXPECT_EQ(dates.abbreviatedMonth(t), row.month);
         EXPECT_EQ(dates.shortTime(t), row.time);
     }
-}
-
-TEST(Time, DefaultFormatterReadsTheEnvironment) {
-    struct Restore {  // the variables as they were, for the tests after this one
-        std::vector<std::pair<const char*, std::optional<std::string>>> saved;
-        Restore() {
-            for (const char* name : {"LC_ALL", "LC_TIME", "LANG"})
-                saved.emplace_back(name, std::getenv(name) ? std::optional<std::string>(std::getenv(name)) : std::nullopt);
-        }
-        ~Restore() {
-            for (const auto& [name, value] : saved)
-                value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
-        }
-    } restore;
-    ::setenv("LC_ALL", "", 1);
-    ::setenv("LC_TIME", "de_AT.UTF-8", 1);
-    ::setenv("LANG", "en_US.UTF-8", 1);
-    EXPECT_EQ(DateFormatter().locale(), "de_AT");
-    ::unsetenv("LC_TIME");
-    EXPECT_EQ(DateFormatter().locale(), "en_US");
 }
 
 }  // namespace

@@ -52,10 +52,6 @@ TEST_F(ClientTest, FetchTasksSendsTheExactRequestWithTheBearerToken) {
 
 TEST_F(ClientTest, ReadsUseTheirFixedQueries) {
     const std::pair<std::function<void()>, std::string> rows[] = {
-        {[&] { client.groupMembers(); },
-         std::string("GET /api/now/table/sys_user_grmember sysparm_query=group=") + demo::kGroupSysId +
-             "^user.active=true^ORDERBYuser.name&sysparm_fields=user.sys_id,user.name,user.email"
-             "&sysparm_limit=50"},
         {[&] { EXPECT_EQ(client.currentUser().sysID, demo::kDemoUserSysId); },
          "GET /api/now/table/sys_user sysparm_query=sys_idDYNAMIC90d1921e5f510100a9ad2572f2b477fe"
          "&sysparm_fields=sys_id,name,email&sysparm_limit=1"},

@@ -1,9 +1,6 @@
-// Quiet hours in the preferences: what each choice stores, what a stored value means, and that
-// another process reads the same pause.
+// Quiet hours in the preferences: what each choice stores and what a stored value means.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "core/platform/preferences.h"
 #include "core/settings/config.h"
@@ -69,7 +66,7 @@ INSTANTIATE_TEST_SUITE_P(
         ChoiceRow{PauseChoice::untilTomorrow, "2026-06-09 22:30:00", "Europe/Berlin", "2026-06-11 06:00:00"},
         ChoiceRow{PauseChoice::untilResumed, "2026-03-28 21:30:00", "Europe/Berlin", std::nullopt}));
 
-TEST(NotificationPause, APastTimeOrAnUnreadableValueIsNotAPauseAndNothingIsLost) {
+TEST(NotificationPause, APastTimeOrAnUnreadableValueIsNotAPause) {
     test::TempProfile profile;
     const Instant now = utc("2026-06-01 12:00:00");
     const std::int64_t t = secs(now);
@@ -90,36 +87,6 @@ TEST(NotificationPause, APastTimeOrAnUnreadableValueIsNotAPauseAndNothingIsLost)
     EXPECT_FALSE(NotificationPause::interpret(std::nullopt, now).paused) << "no key";
     // A remaining time far past what milliseconds hold is not an overflow.
     EXPECT_GT(NotificationPause::interpret(INT64_MAX, now).remaining(now), hours(24 * 365 * 1000));
-
-    // An unparsable file reads as not paused; pausing keeps it aside rather than losing it.
-    const auto path = PreferencesFile::forCurrentUser().path();
-    test::writeFile(path, "{\"clientID\": ");
-    EXPECT_FALSE(NotificationPause::current(now).paused);
-    EXPECT_EQ(test::readFile(path), "{\"clientID\": ") << "a reader never rewrites the file";
-    NotificationPause::pause(PauseChoice::untilResumed, now);
-    EXPECT_TRUE(NotificationPause::current(now).paused);
-    EXPECT_EQ(test::readFile(path.string() + ".bad"), "{\"clientID\": ");
-}
-
-// Each process reads the file afresh: the tray app and `trayline --mcp`, or two starts of the app.
-TEST(NotificationPause, APauseWrittenByOneProcessIsSeenByAnother) {
-    test::TempProfile profile;
-    const Instant now = utc("2026-06-01 12:00:00");
-    EXPECT_FALSE(NotificationPause::current(now).paused);  // this process has read the file once
-    const auto inChild = [](auto work) {
-        const pid_t child = ::fork();
-        if (child == 0)
-            ::_exit(work() ? 0 : 1);
-        int status = -1;
-        ::waitpid(child, &status, 0);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    };
-    ASSERT_EQ(inChild([&] { NotificationPause::pause(PauseChoice::oneHour, now); return true; }), 0);
-    EXPECT_EQ(NotificationPause::current(now).until, secs(now) + 3600);
-    NotificationPause::resume();
-    EXPECT_EQ(inChild([&] { return !NotificationPause::current(now).paused; }), 0) << "the resume reached the child";
-    NotificationPause::pause(PauseChoice::untilResumed, now);
-    EXPECT_EQ(inChild([&] { return NotificationPause::current(now).paused; }), 0);
 }
 
 }  // namespace

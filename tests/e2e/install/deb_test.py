@@ -68,10 +68,6 @@ class DebianPackage(unittest.TestCase):
         leaks = subprocess.run(["grep", "-rlaF", "-e", BUILD, "-e", SOURCE, self.tree], capture_output=True, text=True)
         self.assertEqual(leaks.stdout, "")
 
-    def test_installed_copy_runs_as_the_package_version(self):
-        run = subprocess.run([f"{self.tree}/usr/bin/trayline", "--version"], capture_output=True, text=True)
-        self.assertEqual(run.stdout, f"trayline {VERSION}\n")
-
     def test_lintian_finds_no_error_and_no_warning(self):
         checked = subprocess.run(["lintian", "--fail-on", "error,warning", self.deb], capture_output=True, text=True)
         tags = [line for line in checked.stdout.splitlines() if line[:2] in ("E:", "W:")]

@@ -97,11 +97,6 @@ class StagedPackageInstall(unittest.TestCase):
         checked = subprocess.run(["desktop-file-validate", desktop], capture_output=True, text=True)
         self.assertEqual(checked.returncode, 0, checked.stdout)
         self.assertNotIn("error", checked.stdout)
-        with open(desktop) as f:
-            entry = f.read()
-        for line in ("Exec=trayline", f"Icon={APP_ID}", "Categories=Network;Office;", "StartupWMClass=Trayline"):
-            self.assertIn(line + "\n", entry)
-        self.assertIn("\nKeywords=", entry)
 
         metainfo = f"{self.usr}/share/metainfo/{APP_ID}.metainfo.xml"
         checked = subprocess.run(["appstreamcli", "validate", "--no-net", "--pedantic", metainfo],
@@ -116,10 +111,6 @@ class StagedPackageInstall(unittest.TestCase):
                                f"{self.usr}/share/man/man1/trayline.1"],
                               capture_output=True, text=True, env=dict(os.environ, LC_ALL="C.UTF-8"))
         self.assertEqual((page.returncode, page.stderr), (0, ""))
-        rendered = subprocess.run(["man", "-l", f"{self.usr}/share/man/man1/trayline.1"], capture_output=True,
-                                  text=True, env=dict(os.environ, MANPAGER="cat", LC_ALL="C.UTF-8")).stdout
-        for section in ("RUN MODES", "FILES", "ENVIRONMENT", "EXIT STATUS", "--toggle", "--mcp"):
-            self.assertIn(section, rendered)
 
     def test_every_icon_size_and_the_scalable_one(self):
         for size in ICON_SIZES:
