@@ -4,6 +4,7 @@
 #include <httplib.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -85,6 +86,9 @@ public:
                 std::this_thread::sleep_for(150ms);
                 return sink.write("0123456789" + at, 1);
             });
+        });
+        server_.Get("/big", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content(std::string(std::size_t{1} << 20, 'x'), "application/octet-stream");
         });
         port_ = server_.bind_to_any_port("127.0.0.1");
         thread_ = std::thread([this] { server_.listen_after_bind(); });
@@ -316,6 +320,25 @@ TEST(HttpDownload, StreamsTheBodyToAFileAndEndsOnlyWhenNothingArrivesForTheStall
         EXPECT_STREQ(e.what(), "Timeout was reached: no data received for 1 s");
     }
     EXPECT_FALSE(std::filesystem::exists(file)) << "a failed download leaves no partial file";
+}
+
+// The engine's I/O thread never writes a download's file, so a destination that blocks holds up no
+// other request.
+TEST(HttpDownload, ADestinationThatWritesSlowlyHoldsUpNoOtherRequest) {
+    TestServer server;
+    test::TempProfile profile;
+    const auto pipe = profile.root() / "pipe";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    const int reader = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
+    auto big = std::async(std::launch::async, [&] { return download(to(server.url("/big")), pipe); });
+    std::this_thread::sleep_for(300ms);  // the pipe is full
+    auto other = sendAsync(to(server.url("/echo")));
+    EXPECT_EQ(other.wait_for(5s), std::future_status::ready);
+    char buffer[65536];
+    while (big.wait_for(10ms) != std::future_status::ready)
+        (void)!::read(reader, buffer, sizeof buffer);
+    EXPECT_EQ(big.get().status, 200);
+    ::close(reader);
 }
 
 // When a rate-limited or overloaded instance lets us ask again, read from its reply's headers.
