@@ -7,6 +7,8 @@
 
 namespace trayline::test {
 
+namespace {
+// Pins the secret store to the private file backend of the current profile.
 void useFileKeychain() {
     const auto dir = std::filesystem::path(std::getenv("XDG_DATA_HOME")) / "com.brindle.Trayline";
     std::filesystem::create_directories(dir);
@@ -14,6 +16,7 @@ void useFileKeychain() {
     writeFile(dir / "keychain.json", "{}");
     ::chmod((dir / "keychain.json").c_str(), 0600);
 }
+}  // namespace
 
 DemoProfile::DemoProfile(demo::Options options)
     : instance_(std::make_unique<demo::DemoInstance>(std::move(options))) {

@@ -10,9 +10,6 @@
 
 namespace trayline::test {
 
-// Pins the secret store to the private file backend of the current profile.
-void useFileKeychain();
-
 class DemoProfile {
 public:
     explicit DemoProfile(demo::Options options = {});

@@ -7,15 +7,6 @@
 
 namespace trayline::test {
 
-namespace {
-void setOrUnset(const char* name, bool had, const std::string& value) {
-    if (had)
-        ::setenv(name, value.c_str(), 1);
-    else
-        ::unsetenv(name);
-}
-}  // namespace
-
 TempProfile::TempProfile() {
     std::string templ = (std::filesystem::temp_directory_path() / "trayline-test-XXXXXX").string();
     if (!::mkdtemp(templ.data()))
@@ -23,21 +14,16 @@ TempProfile::TempProfile() {
     root_ = templ;
     std::filesystem::create_directories(configHome());
     std::filesystem::create_directories(dataHome());
-    if (const char* v = std::getenv("XDG_CONFIG_HOME")) {
-        hadConfig_ = true;
-        oldConfig_ = v;
-    }
-    if (const char* v = std::getenv("XDG_DATA_HOME")) {
-        hadData_ = true;
-        oldData_ = v;
-    }
+    for (auto& [name, old] : saved_)
+        if (const char* v = std::getenv(name))
+            old = v;
     ::setenv("XDG_CONFIG_HOME", configHome().c_str(), 1);
     ::setenv("XDG_DATA_HOME", dataHome().c_str(), 1);
 }
 
 TempProfile::~TempProfile() {
-    setOrUnset("XDG_CONFIG_HOME", hadConfig_, oldConfig_);
-    setOrUnset("XDG_DATA_HOME", hadData_, oldData_);
+    for (const auto& [name, old] : saved_)
+        old ? ::setenv(name, old->c_str(), 1) : ::unsetenv(name);
     std::error_code ec;
     std::filesystem::remove_all(root_, ec);
 }

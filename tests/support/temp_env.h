@@ -1,7 +1,9 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <utility>
 
 namespace trayline::test {
 
@@ -20,8 +22,7 @@ public:
 
 private:
     std::filesystem::path root_;
-    std::string oldConfig_, oldData_;
-    bool hadConfig_ = false, hadData_ = false;
+    std::pair<const char*, std::optional<std::string>> saved_[2] = {{"XDG_CONFIG_HOME", {}}, {"XDG_DATA_HOME", {}}};
 };
 
 // Writes a whole file, creating parent directories.

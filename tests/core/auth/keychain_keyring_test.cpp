@@ -52,37 +52,28 @@ protected:
     Keychain keychain;
 };
 
-TEST_F(KeychainWithKeyring, IsChosenAndWhatTheAppWritesSecretToolReadsInTheAgreedForm) {
+// Another libsecret client reads what the app writes in the agreed form, and the other way round;
+// a write replaces only the data of the item it finds, and only our service's items go.
+TEST_F(KeychainWithKeyring, IsChosenAndSharesItsItemsWithOtherSecretServiceClients) {
     EXPECT_EQ(SecretStore::forCurrentUser()->kind(), SecretStore::Kind::secretService);
     keychain.set("s3cr3t \xC3\xBC\n", "clientSecret");
-    keychain.set("", "tokens");
     EXPECT_FALSE(std::filesystem::exists(SecretFileBackend::defaultPath()))
         << "a keyring write must not create the file that would pin the file backend";
-
     EXPECT_EQ(secretTool("lookup service com.brindle.Trayline account clientSecret"), "s3cr3t \xC3\xBC\n");
-    const auto d = describe("clientSecret");
-    EXPECT_EQ(countItems(d), 1) << d;
-    EXPECT_THAT(d, HasSubstr("label = Trayline clientSecret\n"));
-    EXPECT_THAT(d, HasSubstr("schema = com.brindle.Trayline\n"));
-    EXPECT_THAT(d, HasSubstr("attribute.service = com.brindle.Trayline"));
-    EXPECT_THAT(d, HasSubstr("attribute.account = clientSecret"));
-    EXPECT_EQ(countItems(describe("tokens")), 1) << "empty data is a present item";
-    EXPECT_EQ(keychain.get("tokens"), "");
-}
+    EXPECT_THAT(describe("clientSecret"), HasSubstr("label = Trayline clientSecret\n"));
+    EXPECT_THAT(describe("clientSecret"), HasSubstr("schema = com.brindle.Trayline\n"));
 
-TEST_F(KeychainWithKeyring, ReadsWhatSecretToolWroteReplacesOnlyItsDataAndRemovesOnlyOurs) {
     secretTool("store --label='Made elsewhere' service com.brindle.Trayline account tokens", "old");
     secretTool("store --label=X service com.example.Other account clientSecret", "foreign");
     EXPECT_EQ(keychain.get("tokens"), "old");
-    EXPECT_EQ(keychain.get("clientSecret"), std::nullopt);
     const auto before = describe("tokens");
-    keychain.set("new", "tokens");
     keychain.set("newer", "tokens");
-
     const auto after = describe("tokens");
     EXPECT_EQ(countItems(after), 1) << after;
     EXPECT_EQ(after.substr(0, after.find(']')), before.substr(0, before.find(']'))) << "made anew";
     EXPECT_THAT(after, HasSubstr("label = Made elsewhere\nsecret = newer\n"));
+    keychain.set("", "tokens");
+    EXPECT_EQ(keychain.get("tokens"), "") << "empty data is a present item";
     keychain.remove("clientSecret");
     keychain.remove("tokens");
     EXPECT_EQ(keychain.get("tokens"), std::nullopt);

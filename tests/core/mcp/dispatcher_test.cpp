@@ -88,15 +88,6 @@ TEST_F(DispatcherTest, ListToolsSendTheWatcherQueriesAndClampTheRowLimit) {
     }
 }
 
-TEST_F(DispatcherTest, InitializeChoosesTheAskedVersionWhenKnownElseTheOldest) {
-    for (const auto& [asked, chosen] : {std::pair<json, const char*>{"2025-06-18", "2025-06-18"},
-                                        {"2025-03-26", "2025-03-26"}, {"2024-11-05", "2024-11-05"},
-                                        {"2099-01-01", "2024-11-05"}, {20250326, "2024-11-05"}})
-        EXPECT_EQ(request("initialize", {{"protocolVersion", asked}})["result"]["protocolVersion"], chosen) << asked;
-    EXPECT_TRUE(request("initialize")["result"]["instructions"].get<std::string>().starts_with(
-        "ServiceNow access for " + demo.instance().baseUrl() + ", scoped to the sc_task queue the Trayline"));
-}
-
 TEST_F(DispatcherTest, ArgumentsAreCheckedBeforeTheRequestsThatNeedThem) {
     const auto id = demo.instance().insertTask({{"short_description", "Printer jammed"}});
     const std::string number = demo.instance().record("sc_task", id)["number"];
@@ -107,18 +98,13 @@ TEST_F(DispatcherTest, ArgumentsAreCheckedBeforeTheRequestsThatNeedThem) {
         std::size_t requests;
     } cases[] = {
         {"get_task", {{"task", "   "}}, "error: `task` is required.", 0},
-        {"get_task", {{"task", 42}}, "error: `task` is required.", 0},
         {"find_user", {}, "error: `name` is required.", 0},
         {"search_records", {{"query", "active=true"}}, "error: `table` is required.", 0},
-        {"search_records", {{"table", "incident"}, {"query", "\n"}}, "error: `query` is required.", 0},
         {"assign_task", {{"task", number}}, "error: `assignee` is required.", 1},
-        {"close_task", {{"task", number}, {"resolution", ""}}, "error: `resolution` is required.", 1},
         {"add_note", {{"task", number}}, "error: `text` is required.", 1},
         {"get_task", {{"task", "SCTASK9999999"}}, "error: No sc_task record matches \u201CSCTASK9999999\u201D.", 1},
         {"get_task", {{"task", number}}, number, 1},
         {"find_user", {{"name", " Dana "}}, "Dana Whitfield \u2014 ", 1},
-        {"find_user", {{"name", "Zzyzx"}}, "No matching active users.", 1},
-        {"list_group_members", {}, "Alex Morgan \u2014 ", 1},
         {"search_records", {{"table", "incident"}, {"query", "number=NOPE"}, {"fields", "number"}},
          "No matching records.", 1},
         {"add_note", {{"task", id}, {"text", "called back"}, {"type", "comment"}}, "Added comment to " + number, 2},

