@@ -1,8 +1,7 @@
 #pragma once
 
 // A signed-in demo profile with a queue model, an updater and a login item for the sheets and the
-// panel (made on request), and the ways a person reaches widgets: by the name a screen reader announces, by clicking
-// a list row.
+// panel, and the ways a person reaches widgets: by their announced name, by clicking a list row.
 
 #include <memory>
 #include <string>
@@ -25,7 +24,7 @@ namespace trayline::test {
 
 class SheetTest {
 public:
-    SheetTest();
+    explicit SheetTest(demo::Options instance = {});
 
     // A group task with (or without) a requested item, from the model's last refresh.
     SNTask groupTask(bool withRequestItem) const;
