@@ -18,7 +18,7 @@
 
 namespace trayline::test {
 
-// Runs the event loop until `done()` holds (true) or `timeoutMs` passed (false).
+// Run the event loop until the condition holds or the future finishes (true) or the time is up (false).
 inline bool spinUntil(const std::function<bool()>& done, int timeoutMs = 15000) {
     QElapsedTimer clock;
     clock.start();
@@ -30,7 +30,6 @@ inline bool spinUntil(const std::function<bool()>& done, int timeoutMs = 15000) 
     return true;
 }
 
-// Runs the event loop until the future has finished (true) or `timeoutMs` passed (false).
 template <class T>
 bool await(const QFuture<T>& future, int timeoutMs = 15000) {
     return spinUntil([&] { return future.isFinished(); }, timeoutMs);

@@ -154,7 +154,6 @@ TEST_F(ItemOnTheBus, RegistersWheneverAWatcherAppearsAndCarriesWhatAHostReads) {
     host->setNeedsAttention(true);
     EXPECT_TRUE(spinUntil([&] { return property("Status").toString() == "NeedsAttention"; }, 5000));
 
-    // Activate toggles the panel.
     call(QStringLiteral("Activate"), {10, 10}, QStringLiteral("org.kde.StatusNotifierItem"));
     ASSERT_TRUE(spinUntil([&] { return host->isPanelVisible(); }, 5000));
     call(QStringLiteral("Activate"), {10, 10}, QStringLiteral("org.kde.StatusNotifierItem"));

@@ -42,7 +42,6 @@ TEST(PanelPlacement, OpensBesideTheIconOrCursorAndStaysOnScreen) {
 class TrayHostTest : public ::testing::Test {
 protected:
     void TearDown() override { host.hidePanel(); }
-    // What the host's Activate does.
     void activate() { Q_EMIT host.item().activated(QPoint()); }
 
     TrayHost host{new QLabel(QStringLiteral("content")),
@@ -51,18 +50,15 @@ protected:
 };
 
 TEST_F(TrayHostTest, AClickTogglesAnAccessibleToolWindowOfTheSpecifiedSizeAndEscapeClosesIt) {
-    QSignalSpy shown(&host, &TrayHost::panelShown);
     activate();
     QWidget* panel = host.panel();
     ASSERT_TRUE(panel->isVisible());
-    EXPECT_EQ(shown.count(), 1);
     EXPECT_TRUE(panel->windowFlags().testFlag(Qt::Tool));
     EXPECT_NE(panel->windowType(), Qt::Popup);  // popups are left out of the accessibility tree
     EXPECT_TRUE(panel->windowFlags().testFlag(Qt::FramelessWindowHint));
     const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
     EXPECT_EQ(panel->size(), QSize(std::min(800, available.width()), qRound(available.height() * 0.8)));
     EXPECT_EQ(panel->minimumSize(), panel->maximumSize());  // fixed: tiling compositors float it
-    EXPECT_NE(panel->findChild<QLabel*>(), nullptr);
     activate();
     EXPECT_FALSE(host.isPanelVisible());
     host.showPanel();

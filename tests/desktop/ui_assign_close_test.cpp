@@ -157,21 +157,15 @@ TEST_F(AssignTest, AScreenReaderPicksAPersonAndHearsWhoIsSelected) {
     EXPECT_TRUE(view->confirmButton()->isEnabled());
 }
 
-class CloseTest : public test::SheetTest, public ::testing::Test {
-protected:
-    std::unique_ptr<CloseView> open(const QString& typed) {
-        auto view = std::make_unique<CloseView>(task, model.get());
-        view->resize(800, 400);
-        view->show();
-        view->editor()->setFocus();
-        view->editor()->insertPlainText(typed);
-        return view;
-    }
-    const SNTask task = groupTask(false);
-};
+class CloseTest : public test::SheetTest, public ::testing::Test {};
 
 TEST_F(CloseTest, AFailureKeepsTheTextThenTheTrimmedResolutionIsSentAndTheListRefreshed) {
-    const auto view = open("\n\n  Replaced the toner.\n\n  Tested a page.  \n\n");
+    const SNTask task = groupTask(false);
+    const auto view = std::make_unique<CloseView>(task, model.get());
+    view->resize(800, 400);
+    view->show();
+    view->editor()->setFocus();
+    view->editor()->insertPlainText("\n\n  Replaced the toner.\n\n  Tested a page.  \n\n");
     demo.instance().failNext(1, 500, R"({"error":{"message":"Operation against table sc_task failed"}})");
     QTest::mouseClick(view->confirmButton(), Qt::LeftButton);
     ASSERT_TRUE(test::spinUntil([&] { return !view->isWorking(); }));

@@ -31,7 +31,6 @@ class Panel : public test::SheetTest, public ::testing::Test {
 protected:
     Panel() { makePanel(); }
     QAbstractButton* button(const char* name) { return named<QAbstractButton>(panel.get(), name); }
-    // A label a person sees with exactly this text.
     bool showsText(const QString& text) {
         QApplication::processEvents();
         for (auto* label : panel->findChildren<QLabel*>())
