@@ -22,7 +22,7 @@ using test::spinUntil;
 
 const QString kPortalPath = QStringLiteral("/org/freedesktop/portal/desktop");
 
-// The portal as its specification describes it: each call returns the path of a request object
+// The portal as freedesktop.org documents it: each call returns the path of a request object
 // derived from the caller's handle_token, whose Response signal follows.
 class PortalStandIn : public QObject, protected QDBusContext {
     Q_OBJECT
@@ -137,7 +137,7 @@ TEST_F(GlobalShortcutTest, BindsShowTraylineAndEachActivationTogglesThePanel) {
     EXPECT_NE(portal.bindOptions.value("handle_token"), portal.sessionOptions.value("handle_token"));
     ASSERT_EQ(portal.bound.size(), 1);
     EXPECT_EQ(portal.bound[0].id, "show-trayline");
-    // The shortcuts specification's syntax: LOGO is the Super key.
+    // The portal's trigger syntax: LOGO is the Super key.
     EXPECT_EQ(portal.bound[0].properties.value("preferred_trigger").toString(), "LOGO+SHIFT+t");
     EXPECT_EQ(app.shortcut().trigger(), "Super+Shift+T");
 
