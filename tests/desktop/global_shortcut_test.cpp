@@ -6,6 +6,7 @@
 #include <QDBusContext>
 #include <QDBusMessage>
 #include <QLabel>
+#include <QRegularExpression>
 #include <QTimer>
 
 #include "desktop/app/trayline_app.h"
@@ -29,6 +30,8 @@ class PortalStandIn : public QObject, protected QDBusContext {
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.GlobalShortcuts")
 
 public:
+    enum class Answer { grant, refuse, silent };
+
     PortalStandIn() {
         GlobalShortcut::registerTypes();
         registered = bus_.registerObject(kPortalPath, this, QDBusConnection::ExportAllSlots) &&
@@ -48,6 +51,7 @@ public:
     }
 
     bool registered = false;
+    Answer sessionAnswer = Answer::grant, bindAnswer = Answer::grant;
     QVariantMap sessionOptions, bindOptions;
     QString session, boundSession;
     PortalShortcuts bound, remembered;
@@ -58,10 +62,10 @@ public Q_SLOTS:
         sessionOptions = options;
         session = kPortalPath + QStringLiteral("/session/") + caller() + '/' +
                   options.value(QStringLiteral("session_handle_token")).toString();
-        return respond(options, {{QStringLiteral("session_handle"), QVariant::fromValue(QDBusObjectPath(session))}});
+        return respond(options, sessionAnswer, {{QStringLiteral("session_handle"), QVariant::fromValue(QDBusObjectPath(session))}});
     }
     QDBusObjectPath ListShortcuts(const QDBusObjectPath&, const QVariantMap& options) {
-        return respond(options, {{QStringLiteral("shortcuts"), QVariant::fromValue(remembered)}});
+        return respond(options, Answer::grant, {{QStringLiteral("shortcuts"), QVariant::fromValue(remembered)}});
     }
     QDBusObjectPath BindShortcuts(const QDBusObjectPath& sessionHandle, const QList<trayline::PortalShortcut>& shortcuts,
                                   const QString&, const QVariantMap& options) {
@@ -73,8 +77,9 @@ public Q_SLOTS:
         for (const auto& s : shortcuts)
             answered.append({s.id, {{QStringLiteral("description"), s.properties.value(QStringLiteral("description"))},
                                     {QStringLiteral("trigger_description"), QStringLiteral("Super+Shift+T")}}});
-        remembered = answered;  // as a desktop keeps them for the application
-        return respond(options, {{QStringLiteral("shortcuts"), QVariant::fromValue(answered)}});
+        if (bindAnswer == Answer::grant)
+            remembered = answered;  // as a desktop keeps them for the application
+        return respond(options, bindAnswer, {{QStringLiteral("shortcuts"), QVariant::fromValue(answered)}});
     }
 
 private:
@@ -85,14 +90,16 @@ private:
         bus_.send(signal);
     }
     QString caller() { return message().service().mid(1).replace('.', '_'); }
-    // Grants each request after the call's reply, as a real portal does once the user has decided.
-    QDBusObjectPath respond(const QVariantMap& options, const QVariantMap& results) {
+    // Answers after the call's reply, as a real portal does once the user has decided.
+    QDBusObjectPath respond(const QVariantMap& options, Answer answer, const QVariantMap& results) {
         const QString path = kPortalPath + QStringLiteral("/request/") + caller() + '/' +
                              options.value(QStringLiteral("handle_token")).toString();
-        QTimer::singleShot(0, this, [this, path, results] {
+        if (answer == Answer::silent)
+            return QDBusObjectPath(path);
+        QTimer::singleShot(0, this, [this, path, answer, results] {
             auto response = QDBusMessage::createSignal(path, QStringLiteral("org.freedesktop.portal.Request"),
                                                        QStringLiteral("Response"));
-            response << uint(0) << results;
+            response << uint(answer == Answer::grant ? 0 : 1) << (answer == Answer::grant ? results : QVariantMap());
             bus_.send(response);
         });
         return QDBusObjectPath(path);
@@ -179,6 +186,51 @@ TEST_F(GlobalShortcutTest, ANewRequestAsksForAttentionOnlyWhileThePanelIsClosed)
     posted("new-4");
     EXPECT_TRUE(app.tray().needsAttention());
 }
+
+struct Failure {
+    const char* name;
+    bool portalPresent;
+    PortalStandIn::Answer session, bind;
+    const char* logged;  // what the one line says first
+};
+
+class PortalFailureTest : public GlobalShortcutTest, public ::testing::WithParamInterface<Failure> {};
+
+// Every way the portal can fail leaves one line on stderr that points at --toggle, and the app working.
+TEST_P(PortalFailureTest, LeavesTheAppWorkingWithOneLinePointingAtToggle) {
+    const auto& row = GetParam();
+    std::optional<PortalStandIn> portal;
+    if (row.portalPresent) {
+        portal.emplace();
+        portal->sessionAnswer = row.session;
+        portal->bindAnswer = row.bind;
+    }
+    testing::internal::CaptureStderr();
+    GlobalShortcut shortcut({QDBusConnection::sessionBus(), 300ms});
+    QSignalSpy activated(&shortcut, &GlobalShortcut::activated);
+    shortcut.start();
+    ASSERT_TRUE(spinUntil([&] { return shortcut.state() == GlobalShortcut::State::unavailable; }, 10000));
+    QTest::qWait(400);  // past the answer wait: nothing more is said
+    if (portal)
+        portal->emitActivated(portal->session, "show-trayline");
+    QTest::qWait(50);
+    const auto said = QString::fromStdString(testing::internal::GetCapturedStderr())
+                          .split('\n', Qt::SkipEmptyParts)
+                          .filter(QRegularExpression("^trayline: "));
+    ASSERT_EQ(said.size(), 1) << said.join('\n').toStdString();
+    EXPECT_TRUE(said[0].startsWith(QStringLiteral("trayline: ") + row.logged)) << said[0].toStdString();
+    EXPECT_TRUE(said[0].contains("bind \"trayline --toggle\" to a key")) << said[0].toStdString();
+    EXPECT_EQ(activated.count(), 0) << "an unbound shortcut does nothing";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Portal, PortalFailureTest,
+    ::testing::Values(
+        Failure{"Absent", false, {}, {}, "this desktop has no global shortcut portal"},
+        Failure{"RefusesTheSession", true, PortalStandIn::Answer::refuse, {}, "the desktop refused a global shortcut session"},
+        Failure{"RefusesTheShortcut", true, {}, PortalStandIn::Answer::refuse, "the desktop refused the global shortcut"},
+        Failure{"NeverAnswers", true, {}, PortalStandIn::Answer::silent, "the desktop's global shortcut portal did not answer"}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 }  // namespace
 }  // namespace trayline

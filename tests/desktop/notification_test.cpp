@@ -65,6 +65,34 @@ TEST_F(NotificationTest, RemembersOnlyTheMostRecentIdentifiers) {
     EXPECT_EQ(server->calls[count + 1].replacesID, server->calls[count - 1].id);
 }
 
+// A click counts only for one of our notifications still shown: the service broadcasts every
+// client's clicks, a closed notification's number is no longer ours, and a restarted service
+// numbers from 1 again (an old number must not replace another client's notification either).
+TEST_F(NotificationTest, AClickCountsOnlyForOneOfOurNotificationsStillShown) {
+    QSignalSpy clicked(notifier.get(), &DBusNotifier::clicked);
+    notifier->send("New request: A", "a", "new-a");
+    notifier->send("New request: B", "b", "new-b");
+    ASSERT_EQ(posted().size(), 2);
+    QTest::qWait(200);  // the notifier reads the answers
+    const uint a = server->calls[0].id, b = server->calls[1].id;
+    Q_EMIT server->NotificationClosed(b, 2);
+    Q_EMIT server->ActionInvoked(b, "default");
+    Q_EMIT server->ActionInvoked(a, "default");
+    ASSERT_TRUE(spinUntil([&] { return !clicked.isEmpty(); }, 5000));
+    EXPECT_EQ(clicked.takeFirst().at(0).toString(), "new-a");
+
+    server.reset();  // the service restarts
+    server = std::make_unique<test::NotificationServer>();
+    ASSERT_TRUE(server->registered);
+    QTest::qWait(200);  // the notifier sees the new owner
+    Q_EMIT server->ActionInvoked(a, "default");  // another client's notification now
+    notifier->send("New request: A", "a again", "new-a");
+    ASSERT_TRUE(spinUntil([&] { return server->calls.size() == 1; }, 5000));
+    EXPECT_EQ(server->calls[0].replacesID, 0u);
+    QTest::qWait(50);
+    EXPECT_TRUE(clicked.isEmpty());
+}
+
 TEST_F(NotificationTest, TheModelAnnouncesEachArrivalOnceAssignedKindFirstAsItsSettingsSay) {
     auto model = refreshedModel(notifier.get());
     EXPECT_TRUE(posted().isEmpty()) << "the first refresh only sets the baseline";
