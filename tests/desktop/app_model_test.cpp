@@ -1,7 +1,11 @@
-// The refresh cycle against the demo instance: what it publishes, in which order, and what it
-// keeps when the instance fails, a newer refresh overtakes it or its polling loop restarts.
+// The refresh cycle against the demo instance: what it publishes and keeps when a fetch fails or a
+// newer refresh overtakes it, and what production instances add: queues over the row limit,
+// hidden assignees, rate limits, ended sessions.
 
+#include "core/auth/token_store.h"
 #include "core/platform/time.h"
+#include "core/servicenow/service_now_client.h"
+#include "desktop/ui/panel_logic.h"
 #include "qt_test_support.h"
 
 namespace trayline {
@@ -31,22 +35,12 @@ TEST_F(AppModelTest, RefreshPublishesTheFourListsNewestFirstAndTheMembers) {
     EXPECT_EQ(model->groupTasks().front().sysID.value, newest);
     EXPECT_EQ(model->members().size(), 7u);  // eight members, one inactive
     EXPECT_EQ(taskFetches(), 4u);
-    for (const auto& r : demo.instance().requestLog())
-        EXPECT_TRUE(r.path != "/api/now/table/sc_task" ||
-                    std::count(r.query.begin(), r.query.end(), decltype(r.query)::value_type("sysparm_limit", "100")));
 }
 
 // Lists are collected in order: those before a failed one are published, the rest and the time of
-// the last good refresh kept. A failed member fetch is not reported, and tried again next time.
+// the last good refresh kept.
 TEST_F(AppModelTest, AFailedFetchKeepsTheListsFromItOnAndTheNextGoodRefreshClearsTheError) {
-    auto model = makeModel();
-    // The member fetch starts right after the last list is published: make exactly it fail.
-    auto failMembers = QObject::connect(model.get(), &AppModel::doneLastMonthChanged, model.get(),
-                                        [this] { demo.instance().failNext(1, 500, "{}"); });
-    ASSERT_TRUE(await(model->refresh()));
-    QObject::disconnect(failMembers);
-    EXPECT_TRUE(model->members().empty());
-    EXPECT_TRUE(model->errorMessage().isNull());
+    auto model = refreshedModel();
     const auto rest = [&] {  // all but the first list
         return std::tuple(model->groupTasks(), model->doneThisMonth(), model->doneLastMonth(), model->lastRefresh());
     };
@@ -63,7 +57,6 @@ TEST_F(AppModelTest, AFailedFetchKeepsTheListsFromItOnAndTheNextGoodRefreshClear
     ASSERT_TRUE(await(model->refresh()));
     EXPECT_TRUE(model->errorMessage().isNull());
     EXPECT_TRUE(test::holds(model->groupTasks(), mine));
-    EXPECT_EQ(model->members().size(), 7u);
 }
 
 TEST_F(AppModelTest, AnOlderRefreshNeverOverwritesANewerOnesLists) {
@@ -83,40 +76,114 @@ TEST_F(AppModelTest, AnOlderRefreshNeverOverwritesANewerOnesLists) {
         EXPECT_EQ(t.state.value, "1") << t.number.display << " comes from the older refresh";
 }
 
-class IdleCycleTest : public AppModelTest, public ::testing::WithParamInterface<bool> {};
-
-TEST_P(IdleCycleTest, ChangesNothingButTheSignedInFlagAndSendsNoRequest) {
+TEST_F(AppModelTest, ABigQueueReadsAsTheInstanceCountsIt) {
+    for (int i = 0; i < 120; ++i)
+        demo.instance().insertTask({{"short_description", "Queued " + std::to_string(i)}});
+    const auto whole = ServiceNowClient().fetchTasks(Config::groupQuery(), 1000);
+    const auto unassigned = std::count_if(whole.begin(), whole.end(), [](const SNTask& t) { return t.assignedTo.value.empty(); });
     auto model = refreshedModel();
-    const auto state = [&] { return std::make_tuple(model->myTasks(), model->lastRefresh(), model->errorMessage()); };
-    const auto before = state();
-    GetParam() ? (void)TokenStore::shared().clear() : Config::setClientID("");
-    demo.instance().reset();
-    QSignalSpy flag(model->auth(), &AuthManager::isSignedInChanged);
+    const ListSize& group = model->listSize(1);
+    EXPECT_EQ(group.rows, 100);
+    EXPECT_EQ(group.count(), static_cast<std::int64_t>(whole.size()));
+    EXPECT_EQ(model->unassignedCount(), unassigned) << "counted by the instance, not in the first 100 rows";
+    const ui::ListSizes sizes{model->listSize(0), group, model->unassignedSize(), model->listSize(2), model->listSize(3)};
+    EXPECT_EQ(ui::truncationNote("all", sizes), QStringLiteral("Showing 100 of ") + QLocale::system().toString(qint64(whole.size())));
+    EXPECT_TRUE(ui::truncationNote("mine", sizes).isNull());
+
+    // An instance (or a proxy) that sends no count: the rows, marked as a lower bound.
+    demo.instance().control({{"action", "total_count"}, {"value", "many"}});
     ASSERT_TRUE(await(model->refresh()));
-    EXPECT_EQ(flag.count(), GetParam() ? 1 : 0);
-    // Tokens gone is a lost session: the lists go with it.
-    EXPECT_EQ(GetParam() ? std::make_tuple(TaskList{}, QDateTime{}, QString{}) : before, state());
-    EXPECT_TRUE(demo.instance().requestLog().empty());
+    EXPECT_EQ(model->listSize(1).text(), "100+");
+    EXPECT_TRUE(model->unassignedSize().atLeast());
+    EXPECT_EQ(ui::truncationNote("all", {model->listSize(0), model->listSize(1), model->unassignedSize(),
+                                         model->listSize(2), model->listSize(3)}),
+              QStringLiteral("Showing the first 100"));
 }
 
-INSTANTIATE_TEST_SUITE_P(SignedOutOrUnconfigured, IdleCycleTest, ::testing::Bool());
-
-TEST_F(AppModelTest, RestartingThePollingAbandonsTheOldLoopsRefresh) {
-    demo.instance().setLatency(300ms);
-    auto model = makeModel(nullptr, true);  // the first refresh is under way
-    ASSERT_TRUE(test::spinUntil([&] { return model->isRefreshing(); }));
-    const auto mine = demo.instance().insertTask({{"assigned_to", demo::kDemoUserSysId}});
-    QSignalSpy lists(model.get(), &AppModel::myTasksChanged);
-    QSignalSpy ends(model.get(), &AppModel::refreshFinished);
-    model->startPolling();
-    ASSERT_TRUE(test::spinUntil([&] { return ends.count() == 2; }));
-    QTest::qWait(100);
-    EXPECT_EQ(ends.count(), 2);   // the long interval is not up: no third refresh
-    EXPECT_EQ(lists.count(), 1);  // only the new loop's refresh published
-    EXPECT_TRUE(test::holds(model->myTasks(), mine));
-    EXPECT_TRUE(model->errorMessage().isNull());  // the cancelled refresh reports nothing
-    EXPECT_FALSE(model->isRefreshing());
+TEST_F(AppModelTest, AHiddenAssigneeIsNeitherUnassignedNorAMembers) {
+    auto model = refreshedModel();
+    const auto& group = model->groupTasks();
+    const auto assigned = std::find_if(group.begin(), group.end(), [](const SNTask& t) { return !t.assignedTo.value.empty(); });
+    ASSERT_NE(assigned, group.end());
+    const std::string id = assigned->id(), member = assigned->assignedTo.value;
+    const int unassigned = model->unassignedCount(), theirs = ui::memberTaskCount(group, member);
+    demo.instance().control({{"action", "acl"}, {"hidden_fields", {{"assigned_to", {id}}}}});
+    ASSERT_TRUE(await(model->refresh()));
+    EXPECT_FALSE(taskWithId(*model, id).assigneeKnown);
+    EXPECT_EQ(model->unassignedCount(), unassigned);
+    EXPECT_EQ(static_cast<int>(ui::unassignedTasks(model->groupTasks()).size()), unassigned);
+    EXPECT_EQ(ui::memberTaskCount(model->groupTasks(), member), theirs - 1);
 }
+
+TEST_F(AppModelTest, ARateLimitHoldsEveryRequestUntilTheInstancesTime) {
+    auto model = makeModel(nullptr, true, 20ms);  // polls every 100 ms
+    ASSERT_TRUE(test::spinUntil([&] { return !model->members().empty(); }));
+    // Four requests (one refresh) in a window of three seconds; the next poll is refused.
+    demo.instance().control({{"action", "rate_limit"}, {"limit", 4}, {"window_seconds", 3}});
+    ASSERT_TRUE(test::spinUntil([&] { return model->isLimited() && !model->isRefreshing(); }, 8000));
+    const auto sent = demo.instance().requestLog().size();
+    const QDateTime until = model->limitedUntil();
+    const auto at = Instant(std::chrono::milliseconds(until.toMSecsSinceEpoch()));
+    EXPECT_TRUE(model->isStale());
+    EXPECT_TRUE(model->errorMessage().startsWith(QStringLiteral("Request failed (HTTP 429): ")));
+    EXPECT_TRUE(model->errorMessage().endsWith(
+        QStringLiteral(" Next try at ") + QString::fromStdString(DateFormatter::current().shortTime(at)) + '.'))
+        << model->errorMessage().toStdString();
+
+    ASSERT_TRUE(await(model->refresh()));  // "Refresh now" says when instead of sending
+    EXPECT_TRUE(model->errorMessage().startsWith(QStringLiteral("Not refreshed: the instance limits requests. Next try at ")));
+    QSignalSpy refreshed(model.get(), &AppModel::lastRefreshChanged);
+    ASSERT_TRUE(test::spinUntil([&] { return QDateTime::currentDateTimeUtc() >= until.addMSecs(-150); }, 5000));
+    EXPECT_EQ(demo.instance().requestLog().size(), sent) << "nothing reaches the instance before its time";
+    EXPECT_EQ(refreshed.count(), 0);
+    // Then polls resume at once, and the window's requests go through.
+    ASSERT_TRUE(test::spinUntil([&] { return refreshed.count() > 0; }, 5000));
+    EXPECT_GE(model->lastRefresh(), until.addMSecs(-1000));
+}
+
+struct LossRow {
+    const char* name;
+    std::function<void(demo::DemoInstance&)> cause;
+};
+
+class SessionLossTest : public test::ModelTest, public ::testing::WithParamInterface<LossRow> {};
+
+TEST_P(SessionLossTest, SignsOutAtOnceEmptiesTheListsAndSaysSoOnce) {
+    auto model = refreshedModel();
+    ASSERT_FALSE(model->myTasks().empty());
+    QSignalSpy lost(model.get(), &AppModel::sessionLost);
+    GetParam().cause(demo.instance());
+    ASSERT_TRUE(await(model->refresh()));
+    EXPECT_FALSE(model->auth()->isSignedIn());
+    EXPECT_EQ(lost.count(), 1);
+    for (const auto* list : {&model->myTasks(), &model->groupTasks(), &model->doneThisMonth(), &model->doneLastMonth()})
+        EXPECT_TRUE(list->empty());
+    EXPECT_TRUE(model->errorMessage().isNull()) << "no raw 401 over the lists: " << model->errorMessage().toStdString();
+    EXPECT_FALSE(TokenStore::load()) << "the MCP server stops using the dead tokens too";
+    ASSERT_TRUE(await(model->refresh()));
+    EXPECT_EQ(lost.count(), 1);
+
+    demo.instance().setTokenLifetime(1800);
+    demo.signIn();  // signed in again (by hand, or by another process): the next refresh fills the lists
+    ASSERT_TRUE(await(model->refresh()));
+    EXPECT_TRUE(model->auth()->isSignedIn());
+    EXPECT_FALSE(model->myTasks().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Causes, SessionLossTest,
+    ::testing::Values(LossRow{"RefusedRefreshToken",
+                              [](demo::DemoInstance& i) {
+                                  i.expireAccessTokens();
+                                  i.revokeRefreshTokens();
+                              }},
+                      LossRow{"RejectedAfterRetry",
+                              [](demo::DemoInstance& i) {
+                                  i.setTokenLifetime(0);
+                                  i.expireAccessTokens();
+                              }},
+                      LossRow{"TokensGone", [](demo::DemoInstance&) { TokenStore::shared().clear(); }}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 }  // namespace
 }  // namespace trayline

@@ -1,7 +1,5 @@
-// The whole tray app on a private session bus (run inside dbus-run-session): the desktop-wide
-// shortcut through a stand-in org.freedesktop.portal.GlobalShortcuts (what the app asks to bind, an
-// activation toggling the panel, every way the portal can fail the app, which keeps working), and
-// the item's request for attention.
+// The whole tray app on a private session bus: the desktop-wide shortcut through a stand-in
+// GlobalShortcuts portal (what is bound, what toggles), and the item's request for attention.
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -25,7 +23,7 @@ using test::spinUntil;
 
 const QString kPortalPath = QStringLiteral("/org/freedesktop/portal/desktop");
 
-// The portal as its specification describes it: each call returns the path of a request object
+// The portal as freedesktop.org documents it: each call returns the path of a request object
 // derived from the caller's handle_token, whose Response signal follows.
 class PortalStandIn : public QObject, protected QDBusContext {
     Q_OBJECT
@@ -45,26 +43,19 @@ public:
     }
 
     void emitActivated(const QString& sessionPath, const QString& id) {
-        auto signal = QDBusMessage::createSignal(kPortalPath, QStringLiteral("org.freedesktop.portal.GlobalShortcuts"),
-                                                 QStringLiteral("Activated"));
-        signal << QVariant::fromValue(QDBusObjectPath(sessionPath)) << id << qulonglong(1) << QVariantMap();
-        bus_.send(signal);
+        emitSignal("Activated", {QVariant::fromValue(QDBusObjectPath(sessionPath)), id, qulonglong(1), QVariantMap()});
     }
-
     void emitShortcutsChanged(const QString& trigger) {
-        auto signal = QDBusMessage::createSignal(kPortalPath, QStringLiteral("org.freedesktop.portal.GlobalShortcuts"),
-                                                 QStringLiteral("ShortcutsChanged"));
         const PortalShortcuts changed{{"show-trayline", {{"trigger_description", trigger}}}};
-        signal << QVariant::fromValue(QDBusObjectPath(session)) << QVariant::fromValue(changed);
-        bus_.send(signal);
+        emitSignal("ShortcutsChanged", {QVariant::fromValue(QDBusObjectPath(session)), QVariant::fromValue(changed)});
     }
 
     bool registered = false;
     Answer sessionAnswer = Answer::grant, bindAnswer = Answer::grant;
     QVariantMap sessionOptions, bindOptions;
-    QString session, boundSession, parentWindow;
+    QString session, boundSession;
     PortalShortcuts bound, remembered;
-    int bindCalls = 0, listCalls = 0;
+    int bindCalls = 0;
 
 public Q_SLOTS:
     QDBusObjectPath CreateSession(const QVariantMap& options) {
@@ -74,15 +65,13 @@ public Q_SLOTS:
         return respond(options, sessionAnswer, {{QStringLiteral("session_handle"), QVariant::fromValue(QDBusObjectPath(session))}});
     }
     QDBusObjectPath ListShortcuts(const QDBusObjectPath&, const QVariantMap& options) {
-        ++listCalls;
         return respond(options, Answer::grant, {{QStringLiteral("shortcuts"), QVariant::fromValue(remembered)}});
     }
     QDBusObjectPath BindShortcuts(const QDBusObjectPath& sessionHandle, const QList<trayline::PortalShortcut>& shortcuts,
-                                  const QString& parent, const QVariantMap& options) {
+                                  const QString&, const QVariantMap& options) {
         ++bindCalls;
         boundSession = sessionHandle.path();
         bound = shortcuts;
-        parentWindow = parent;
         bindOptions = options;
         PortalShortcuts answered;
         for (const auto& s : shortcuts)
@@ -94,19 +83,25 @@ public Q_SLOTS:
     }
 
 private:
+    void emitSignal(const char* name, const QVariantList& args) {
+        auto signal = QDBusMessage::createSignal(kPortalPath, QStringLiteral("org.freedesktop.portal.GlobalShortcuts"),
+                                                 QString::fromLatin1(name));
+        signal.setArguments(args);
+        bus_.send(signal);
+    }
     QString caller() { return message().service().mid(1).replace('.', '_'); }
+    // Answers after the call's reply, as a real portal does once the user has decided.
     QDBusObjectPath respond(const QVariantMap& options, Answer answer, const QVariantMap& results) {
         const QString path = kPortalPath + QStringLiteral("/request/") + caller() + '/' +
                              options.value(QStringLiteral("handle_token")).toString();
-        if (answer != Answer::silent) {
-            // After the call's reply, as a real portal does once the user has decided.
-            QTimer::singleShot(0, this, [this, path, answer, results] {
-                auto response = QDBusMessage::createSignal(path, QStringLiteral("org.freedesktop.portal.Request"),
-                                                           QStringLiteral("Response"));
-                response << uint(answer == Answer::grant ? 0 : 1) << (answer == Answer::grant ? results : QVariantMap());
-                bus_.send(response);
-            });
-        }
+        if (answer == Answer::silent)
+            return QDBusObjectPath(path);
+        QTimer::singleShot(0, this, [this, path, answer, results] {
+            auto response = QDBusMessage::createSignal(path, QStringLiteral("org.freedesktop.portal.Request"),
+                                                       QStringLiteral("Response"));
+            response << uint(answer == Answer::grant ? 0 : 1) << (answer == Answer::grant ? results : QVariantMap());
+            bus_.send(response);
+        });
         return QDBusObjectPath(path);
     }
 
@@ -120,9 +115,18 @@ protected:
             GTEST_SKIP() << "needs its own session bus: run through ctest (dbus-run-session)";
         Config::setAutoUpdate(false);  // no feed check from the whole-app test
     }
-    // What the app said on stderr (the toolkit's own remarks left out).
-    static QStringList lines(const std::string& text) {
-        return QString::fromStdString(text).split('\n', Qt::SkipEmptyParts).filter(QRegularExpression("^trayline: "));
+    static TraylineApp::Options appOptions() {
+        TraylineApp::Options options;
+        options.model.startPolling = false;
+        options.tray.trayWait = 1h;  // the offscreen platform has no tray; the app waits for one
+        options.hasApplicationIdentity = false;
+        return options;
+    }
+    static bool showsLabel(QWidget* panel, const QString& text) {
+        return spinUntil([&] {
+            const auto labels = panel->findChildren<QLabel*>();
+            return std::any_of(labels.begin(), labels.end(), [&](QLabel* l) { return l->text() == text; });
+        });
     }
 
     test::TempProfile profile;
@@ -132,11 +136,7 @@ TEST_F(GlobalShortcutTest, BindsShowTraylineAndEachActivationTogglesThePanel) {
     PortalStandIn portal;
     ASSERT_TRUE(portal.registered);
     testing::internal::CaptureStderr();
-    TraylineApp::Options options;
-    options.model.startPolling = false;
-    options.tray.trayWait = 1h;  // the offscreen platform has no tray; the app waits for one
-    options.hasApplicationIdentity = false;
-    TraylineApp app(options);
+    TraylineApp app(appOptions());
     app.start();
     ASSERT_TRUE(spinUntil([&] { return app.shortcut().state() == GlobalShortcut::State::bound; }, 10000));
 
@@ -144,27 +144,17 @@ TEST_F(GlobalShortcutTest, BindsShowTraylineAndEachActivationTogglesThePanel) {
     EXPECT_NE(portal.bindOptions.value("handle_token"), portal.sessionOptions.value("handle_token"));
     ASSERT_EQ(portal.bound.size(), 1);
     EXPECT_EQ(portal.bound[0].id, "show-trayline");
-    // The shortcuts specification's syntax: LOGO is the Super key.
+    // The portal's trigger syntax: LOGO is the Super key.
     EXPECT_EQ(portal.bound[0].properties.value("preferred_trigger").toString(), "LOGO+SHIFT+t");
     EXPECT_EQ(app.shortcut().trigger(), "Super+Shift+T");
 
     // An unconfigured profile opens on the settings, whose Startup section names the shortcut.
     QWidget* panel = app.tray().panel();
-    EXPECT_TRUE(spinUntil([&] {
-        for (auto* label : panel->findChildren<QLabel*>())
-            if (label->text() == "Shortcut: Super+Shift+T (change it in your desktop's settings)")
-                return true;
-        return false;
-    }));
+    EXPECT_TRUE(showsLabel(panel, "Shortcut: Super+Shift+T (change it in your desktop's settings)"));
 
     // The user gives it other keys in the desktop's settings: the line follows.
     portal.emitShortcutsChanged("Ctrl+Alt+T");
-    EXPECT_TRUE(spinUntil([&] {
-        for (auto* label : panel->findChildren<QLabel*>())
-            if (label->text() == "Shortcut: Ctrl+Alt+T (change it in your desktop's settings)")
-                return true;
-        return false;
-    }));
+    EXPECT_TRUE(showsLabel(panel, "Shortcut: Ctrl+Alt+T (change it in your desktop's settings)"));
 
     QSignalSpy shown(&app.tray(), &TrayHost::panelShown);
     portal.emitActivated(portal.session, "show-trayline");
@@ -181,11 +171,7 @@ TEST_F(GlobalShortcutTest, BindsShowTraylineAndEachActivationTogglesThePanel) {
 // A posted new-request notification asks for attention, which the panel opening ends; one posted while
 // the panel is open asks for nothing: the user is looking at it.
 TEST_F(GlobalShortcutTest, ANewRequestAsksForAttentionOnlyWhileThePanelIsClosed) {
-    TraylineApp::Options options;
-    options.model.startPolling = false;
-    options.tray.trayWait = 1h;
-    options.hasApplicationIdentity = false;
-    TraylineApp app(options);
+    TraylineApp app(appOptions());
     app.start();
     const auto posted = [&](const char* id) { Q_EMIT app.notifier().posted(QString::fromLatin1(id)); };
     posted("mine-1");
@@ -201,18 +187,6 @@ TEST_F(GlobalShortcutTest, ANewRequestAsksForAttentionOnlyWhileThePanelIsClosed)
     EXPECT_TRUE(app.tray().needsAttention());
 }
 
-// A desktop that remembers the shortcut from an earlier start lists it; it is not bound (and the user
-// not asked) again.
-TEST_F(GlobalShortcutTest, AShortcutTheDesktopRemembersIsNotBoundAgain) {
-    PortalStandIn portal;
-    portal.remembered = {{"show-trayline", {{"description", "Show Trayline"}, {"trigger_description", "Ctrl+Alt+S"}}}};
-    GlobalShortcut shortcut({QDBusConnection::sessionBus(), 5s});
-    shortcut.start();
-    ASSERT_TRUE(spinUntil([&] { return shortcut.state() == GlobalShortcut::State::bound; }, 10000));
-    EXPECT_EQ(shortcut.trigger(), "Ctrl+Alt+S");
-    EXPECT_EQ(std::make_pair(portal.listCalls, portal.bindCalls), std::make_pair(1, 0));
-}
-
 struct Failure {
     const char* name;
     bool portalPresent;
@@ -222,6 +196,7 @@ struct Failure {
 
 class PortalFailureTest : public GlobalShortcutTest, public ::testing::WithParamInterface<Failure> {};
 
+// Every way the portal can fail leaves one line on stderr that points at --toggle, and the app working.
 TEST_P(PortalFailureTest, LeavesTheAppWorkingWithOneLinePointingAtToggle) {
     const auto& row = GetParam();
     std::optional<PortalStandIn> portal;
@@ -232,7 +207,6 @@ TEST_P(PortalFailureTest, LeavesTheAppWorkingWithOneLinePointingAtToggle) {
     }
     testing::internal::CaptureStderr();
     GlobalShortcut shortcut({QDBusConnection::sessionBus(), 300ms});
-    QSignalSpy changed(&shortcut, &GlobalShortcut::stateChanged);
     QSignalSpy activated(&shortcut, &GlobalShortcut::activated);
     shortcut.start();
     ASSERT_TRUE(spinUntil([&] { return shortcut.state() == GlobalShortcut::State::unavailable; }, 10000));
@@ -240,11 +214,12 @@ TEST_P(PortalFailureTest, LeavesTheAppWorkingWithOneLinePointingAtToggle) {
     if (portal)
         portal->emitActivated(portal->session, "show-trayline");
     QTest::qWait(50);
-    const auto said = lines(testing::internal::GetCapturedStderr());
+    const auto said = QString::fromStdString(testing::internal::GetCapturedStderr())
+                          .split('\n', Qt::SkipEmptyParts)
+                          .filter(QRegularExpression("^trayline: "));
     ASSERT_EQ(said.size(), 1) << said.join('\n').toStdString();
     EXPECT_TRUE(said[0].startsWith(QStringLiteral("trayline: ") + row.logged)) << said[0].toStdString();
     EXPECT_TRUE(said[0].contains("bind \"trayline --toggle\" to a key")) << said[0].toStdString();
-    EXPECT_EQ(changed.count(), 1);
     EXPECT_EQ(activated.count(), 0) << "an unbound shortcut does nothing";
 }
 

@@ -84,8 +84,8 @@ protected:
         seen_ = server->calls.size();
         return titles;
     }
-    QString numberOf(const std::string& id, DemoProfile* profile = nullptr) {
-        return QString::fromStdString((profile ? *profile : demo).instance().record("sc_task", id)["number"]);
+    QString numberOf(const std::string& id) {
+        return QString::fromStdString(demo.instance().record("sc_task", id)["number"]);
     }
 
     std::unique_ptr<NotificationServer> server;  // made once the bus is known to be private

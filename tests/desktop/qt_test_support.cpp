@@ -20,11 +20,6 @@ const auto* const kQtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnv
 
 }  // namespace
 
-std::unique_ptr<AppModel> ModelTest::makeModel(Notifier* notifier, bool poll, std::chrono::milliseconds minute,
-                                               SignInFlow::Options signIn) {
-    return std::make_unique<AppModel>(AppModel::Options{notifier, minute, std::move(signIn), poll});
-}
-
 SNTask ModelTest::taskWithId(const AppModel& model, const std::string& id) {
     const auto& tasks = model.groupTasks();
     const auto found = std::find_if(tasks.begin(), tasks.end(), [&](const SNTask& t) { return t.sysID.value == id; });

@@ -4,9 +4,6 @@
 // profile to run queue models on. Linked in, it gives the binary a QCoreApplication (offscreen).
 
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -21,7 +18,7 @@
 
 namespace trayline::test {
 
-// Runs the event loop until `done()` holds (true) or `timeoutMs` passed (false).
+// Run the event loop until the condition holds or the future finishes (true) or the time is up (false).
 inline bool spinUntil(const std::function<bool()>& done, int timeoutMs = 15000) {
     QElapsedTimer clock;
     clock.start();
@@ -33,7 +30,6 @@ inline bool spinUntil(const std::function<bool()>& done, int timeoutMs = 15000) 
     return true;
 }
 
-// Runs the event loop until the future has finished (true) or `timeoutMs` passed (false).
 template <class T>
 bool await(const QFuture<T>& future, int timeoutMs = 15000) {
     return spinUntil([&] { return future.isFinished(); }, timeoutMs);
@@ -43,32 +39,15 @@ inline bool holds(const TaskList& tasks, const std::string& id) {
     return std::any_of(tasks.begin(), tasks.end(), [&](const SNTask& t) { return t.sysID.value == id; });
 }
 
-// A loopback port that accepts and never answers: requests to it hang until cancelled. Once gone, a free port.
-class SilentPort {
-public:
-    SilentPort() {
-        sockaddr_in addr{.sin_family = AF_INET, .sin_port = 0, .sin_addr = {htonl(INADDR_LOOPBACK)}, .sin_zero = {}};
-        socklen_t len = sizeof addr;
-        EXPECT_TRUE(::bind(fd_, reinterpret_cast<sockaddr*>(&addr), len) == 0 && ::listen(fd_, 16) == 0 &&
-                    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) == 0);
-        port_ = ntohs(addr.sin_port);
-    }
-    ~SilentPort() { ::close(fd_); }
-    std::uint16_t port() const { return port_; }
-    std::string url(const std::string& path = "") const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
-
-private:
-    int fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    std::uint16_t port_ = 0;
-};
-
 // A signed-in demo profile; its models poll only when asked and play no browser unless given one.
 class ModelTest : public ::testing::Test {
 protected:
     void SetUp() override { demo.signIn(); }
     std::unique_ptr<AppModel> makeModel(Notifier* notifier = nullptr, bool poll = false,
                                         std::chrono::milliseconds minute = std::chrono::hours(1),
-                                        SignInFlow::Options signIn = {[](const std::string&) {}, 0});
+                                        SignInFlow::Options signIn = {[](const std::string&) {}, 0}) {
+        return std::make_unique<AppModel>(AppModel::Options{notifier, minute, std::move(signIn), poll});
+    }
     std::unique_ptr<AppModel> refreshedModel(Notifier* notifier = nullptr) {
         auto model = makeModel(notifier);
         EXPECT_TRUE(await(model->refresh()));

@@ -6,7 +6,7 @@
 
 namespace trayline::test {
 
-SheetTest::SheetTest() {
+SheetTest::SheetTest(demo::Options instance) : demo(std::move(instance)) {
     demo.signIn();
     demo.instance().insertTask({{"short_description", "Printer jammed on floor 2"}});  // no requested item
     AppModel::Options options;

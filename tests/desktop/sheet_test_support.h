@@ -1,8 +1,7 @@
 #pragma once
 
 // A signed-in demo profile with a queue model, an updater and a login item for the sheets and the
-// panel (made on request), and the ways a person reaches widgets: by the name a screen reader announces, by clicking
-// a list row.
+// panel, and the ways a person reaches widgets: by their announced name, by clicking a list row.
 
 #include <memory>
 #include <string>
@@ -25,15 +24,12 @@ namespace trayline::test {
 
 class SheetTest {
 public:
-    SheetTest();
+    explicit SheetTest(demo::Options instance = {});
 
-    // A group task with (or without) a requested item, from the model's last refresh.
     SNTask groupTask(bool withRequestItem) const;
 
-    // A new panel on the lists, as the desktop starts it (under the palette set now); the links it
-    // opens are kept in `opened`, its Quit counted in `quits`.
+    // A new panel on the lists, as the desktop starts it; its links go to `opened`, Quit to `quits`.
     void makePanel();
-    // The visible chip of the panel whose text starts with `prefix`.
     ui::ChipButton* chip(const QString& prefix);
     // Makes the feed offer version 2.0 with these notes, and waits until the updater has seen it.
     void offerUpdate(const std::string& notes);
@@ -60,7 +56,6 @@ W* named(QWidget* root, const QString& name) {
     return found.value(0);
 }
 
-// Clicks the row showing `name`; false when no row shows it.
 bool clickRow(QListWidget* list, const QString& name);
 std::vector<std::string> rowNames(const QListWidget* list);
 

@@ -1,11 +1,9 @@
 // The tray item over a real session bus (the binary runs inside dbus-run-session) with a stand-in
 // StatusNotifierWatcher in the test: registration whenever a watcher appears, what a host reads
-// from the item, Activate, and what happens when a watcher refuses the item or has no host.
+// from the item, Activate, and what happens when the host goes and comes back.
 
 #include <QApplication>
-#include <QDBusAbstractInterface>
 #include <QDBusConnection>
-#include <QDBusContext>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
 #include <QDBusVariant>
@@ -25,13 +23,13 @@ using test::spinUntil;
 const QString kWatcher = QStringLiteral("org.kde.StatusNotifierWatcher");
 
 // Takes the watcher's name on a connection of its own; gone (name and connection) when destroyed.
-class Watcher : public QObject, protected QDBusContext {
+class Watcher : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
     Q_PROPERTY(bool IsStatusNotifierHostRegistered READ hostRegistered)
 
 public:
-    Watcher(bool refuse, bool host) : refuse_(refuse), host_(host) {
+    Watcher() {
         static int made = 0;
         bus_ = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("watcher-%1").arg(++made));
         ok = bus_.registerObject("/StatusNotifierWatcher", this,
@@ -57,12 +55,7 @@ public:
     QStringList items;
 
 public Q_SLOTS:
-    void RegisterStatusNotifierItem(const QString& service) {
-        if (refuse_)
-            sendErrorReply(QDBusError::AccessDenied, QStringLiteral("not here"));
-        else
-            items << service;
-    }
+    void RegisterStatusNotifierItem(const QString& service) { items << service; }
 
 Q_SIGNALS:
     void StatusNotifierHostRegistered();
@@ -70,18 +63,7 @@ Q_SIGNALS:
 
 private:
     QDBusConnection bus_{QString()};
-    bool refuse_, host_;
-};
-
-// What a host sees of the item.
-class ItemProxy : public QDBusAbstractInterface {
-    Q_OBJECT
-public:
-    ItemProxy(const QString& service, const QDBusConnection& bus)
-        : QDBusAbstractInterface(service, StatusNotifierItem::kPath, "org.kde.StatusNotifierItem", bus, nullptr) {}
-Q_SIGNALS:
-    void NewIcon();
-    void NewStatus(const QString& status);
+    bool host_ = true;
 };
 
 class ItemOnTheBus : public ::testing::Test {
@@ -135,14 +117,14 @@ TEST_F(ItemOnTheBus, RegistersWheneverAWatcherAppearsAndCarriesWhatAHostReads) {
 
     for (int round = 0; round < 2; ++round) {  // a tray that starts late, then restarts
         SCOPED_TRACE(round);
-        auto watcher = std::make_unique<Watcher>(false, true);
+        auto watcher = std::make_unique<Watcher>();
         ASSERT_TRUE(watcher->ok);
         ASSERT_TRUE(spinUntil([&] { return host->isTrayVisible(); }, 5000));
         EXPECT_EQ(watcher->items, QStringList{host->item().serviceName()});
         watcher.reset();
         ASSERT_TRUE(spinUntil([&] { return !host->isTrayVisible(); }, 5000));
     }
-    Watcher watcher(false, true);
+    Watcher watcher;
     ASSERT_TRUE(spinUntil([&] { return host->isTrayVisible(); }, 5000));
 
     EXPECT_EQ(property("Status").toString(), "Active");
@@ -169,48 +151,19 @@ TEST_F(ItemOnTheBus, RegistersWheneverAWatcherAppearsAndCarriesWhatAHostReads) {
     }
     EXPECT_EQ(structured<SniPixmaps>("AttentionIconPixmap"), pixmaps);  // counts stay readable
 
-    // Changes are announced, and only changes.
-    ItemProxy item(host->item().serviceName(), hostBus);
-    QSignalSpy newIcon(&item, &ItemProxy::NewIcon), newStatus(&item, &ItemProxy::NewStatus);
-    host->setCounts(counts);
-    host->setCounts({4, 12, false});
     host->setNeedsAttention(true);
-    ASSERT_TRUE(spinUntil([&] { return newStatus.count() == 1; }, 5000));
-    EXPECT_EQ(newIcon.count(), 1);
-    EXPECT_EQ(newStatus.at(0).at(0).toString(), "NeedsAttention");
-    EXPECT_EQ(property("Status").toString(), "NeedsAttention");
-    EXPECT_NE(structured<SniPixmaps>("IconPixmap"), pixmaps);
+    EXPECT_TRUE(spinUntil([&] { return property("Status").toString() == "NeedsAttention"; }, 5000));
 
-    // Activate toggles the panel.
     call(QStringLiteral("Activate"), {10, 10}, QStringLiteral("org.kde.StatusNotifierItem"));
     ASSERT_TRUE(spinUntil([&] { return host->isPanelVisible(); }, 5000));
     call(QStringLiteral("Activate"), {10, 10}, QStringLiteral("org.kde.StatusNotifierItem"));
     EXPECT_TRUE(spinUntil([&] { return !host->isPanelVisible(); }, 5000));
 }
 
-// A watcher that refuses the item, or one no host draws for: one line on stderr for the refusal,
-// the process keeps running and the panel opens as a window when the wait ends.
-TEST_F(ItemOnTheBus, WithoutAHostDrawingTheItemTheWindowStillComes) {
-    for (const bool refuse : {true, false}) {
-        SCOPED_TRACE(refuse ? "refused" : "no host");
-        Watcher watcher(refuse, false);
-        ASSERT_TRUE(watcher.ok);
-        testing::internal::CaptureStderr();
-        startHost(300ms);
-        QSignalSpy unavailable(host.get(), &TrayHost::trayUnavailable);
-        EXPECT_TRUE(spinUntil([&] { return unavailable.count() == 1; }, 5000));
-        const std::string said = testing::internal::GetCapturedStderr();
-        EXPECT_EQ(said.find("refused the status item: not here") != std::string::npos, refuse) << said;
-        EXPECT_EQ(watcher.items.size(), refuse ? 0 : 1);
-        EXPECT_TRUE(host->isWindowMode() && host->isPanelVisible());
-        host.reset();
-    }
-}
-
 // On KDE the watcher outlives plasmashell, the host: a host that goes away brings the window when
 // none is back within the wait, and a host that comes after the window was closed gets the popup.
 TEST_F(ItemOnTheBus, AHostThatGoesAwayBringsTheWindowAndOneThatComesLaterThePopup) {
-    Watcher watcher(false, true);
+    Watcher watcher;
     ASSERT_TRUE(watcher.ok);
     startHost(1s);
     QSignalSpy unavailable(host.get(), &TrayHost::trayUnavailable);

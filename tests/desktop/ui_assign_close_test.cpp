@@ -20,9 +20,6 @@ using namespace std::chrono_literals;
 using test::rowNames;
 using Names = std::vector<std::string>;
 
-const Names kMembers = {"Alex Morgan", "Chris Jordan", "Jordan Lee", "Priya Natarajan",
-                        "Sam Carter",  "Samira Haddad", "Taylor Brooks"};
-
 class AssignTest : public test::SheetTest, public ::testing::Test {
 protected:
     std::unique_ptr<AssignView> open(const SNTask& task) {
@@ -33,32 +30,28 @@ protected:
         EXPECT_TRUE(answered.wait(15000));
         return view;
     }
-    // Types into the search field, lets the debounce pass and waits for the answer (one letter gets none).
+    // Types into the search field, lets the debounce pass and waits for the answer.
     void typeAndSettle(AssignView& view, const QString& text) {
         view.searchField()->selectAll();
-        if (text.isEmpty())
-            QTest::keyClick(view.searchField(), Qt::Key_Backspace);
-        else
-            QTest::keyClicks(view.searchField(), text);
+        QTest::keyClicks(view.searchField(), text);
         QSignalSpy answered(&view, &AssignView::lookupAnswered);
         clock.advanceTo(elapsed += 300);
-        EXPECT_TRUE(text.trimmed().size() == 1 || answered.wait(15000)) << text.toStdString();
+        EXPECT_TRUE(answered.wait(15000)) << text.toStdString();
     }
-    // GET requests to exactly this table in the instance's log.
-    std::size_t requests(const std::string& table) {
+    // User searches in the instance's log (not the group's members).
+    std::size_t searches() {
         const auto& log = demo.instance().requestLog();
-        return static_cast<std::size_t>(std::count_if(log.begin(), log.end(), [&](const auto& r) {
-            return r.method == "GET" && r.path == "/api/now/table/" + table;
-        }));
+        return static_cast<std::size_t>(std::count_if(
+            log.begin(), log.end(), [](const auto& r) { return r.method == "GET" && r.path == "/api/now/table/sys_user"; }));
     }
-    std::size_t searches() { return requests("sys_user"); }
 
     long long elapsed = 0;
 };
 
 TEST_F(AssignTest, OpensOnTheMembersThenThreeQuickLettersSendOneSearch) {
     const auto view = open(groupTask(true));
-    EXPECT_EQ(rowNames(view->resultList()), kMembers);
+    EXPECT_EQ(rowNames(view->resultList()), (Names{"Alex Morgan", "Chris Jordan", "Jordan Lee", "Priya Natarajan",
+                                                   "Sam Carter", "Samira Haddad", "Taylor Brooks"}));
     EXPECT_EQ(view->resultList()->item(0)->data(Qt::AccessibleTextRole).toString(), "Alex Morgan, alex.morgan@example.com");
     EXPECT_FALSE(view->confirmButton()->isEnabled());
     QTest::keyClicks(view->searchField(), "Sam");
@@ -72,38 +65,6 @@ TEST_F(AssignTest, OpensOnTheMembersThenThreeQuickLettersSendOneSearch) {
     EXPECT_EQ(searches(), 1u);
     EXPECT_EQ(rowNames(view->resultList()), (Names{"Sam Carter", "Samira Haddad", "Samuel Ortiz"}));
 }
-
-struct SearchCase {
-    const char* name;
-    std::vector<QString> typed;  // field contents, one after the other, each left standing
-    Names shown;
-    std::size_t searches;
-    std::size_t extraMemberLoads;
-};
-
-class AssignSearch : public AssignTest, public ::testing::WithParamInterface<SearchCase> {};
-
-TEST_P(AssignSearch, ShowsWhatTheTextAsksFor) {
-    const auto& c = GetParam();
-    const auto view = open(groupTask(true));
-    const auto memberLoads = [&] { return requests("sys_user_grmember"); };
-    const std::size_t loads = memberLoads();
-    for (const QString& text : c.typed)
-        typeAndSettle(*view, text);
-    QTest::qWait(20);
-    EXPECT_EQ(rowNames(view->resultList()), c.shown);
-    EXPECT_EQ(searches(), c.searches);
-    EXPECT_EQ(memberLoads() - loads, c.extraMemberLoads);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Texts, AssignSearch,
-    ::testing::Values(SearchCase{"one_letter_shows_nobody_without_asking", {"S"}, {}, 0, 0},
-                      SearchCase{"no_match", {"Zzz"}, {}, 1, 0},
-                      SearchCase{"cleared_field_shows_members_again", {"Jordan", ""}, kMembers, 1, 1},
-                      SearchCase{"spaces_reload_members_but_keep_the_list", {"Jordan", "   "},
-                                 {"Chris Jordan", "Jordan Lee", "Jordan Price"}, 1, 1}),
-    [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(AssignTest, AnOlderSearchNeverReplacesANewerOne) {
     const auto view = open(groupTask(true));
@@ -156,34 +117,6 @@ INSTANTIATE_TEST_SUITE_P(Tasks, AssignFlow,
                          ::testing::Values(std::pair{true, true}, std::pair{true, false}, std::pair{false, true}),
                          [](const auto& p) { return p.param.first ? p.param.second ? "item" : "item_unchecked" : "no_item"; });
 
-TEST_F(AssignTest, SelectionSurvivesSearchesAndFailuresUntilANewAttempt) {
-    const SNTask task = groupTask(false);
-    const auto view = open(task);
-    view->resultList()->setFocus();
-    view->resultList()->setCurrentRow(2);
-    QTest::keyClick(view->resultList(), Qt::Key_Return);  // Return on a row picks, without assigning
-    EXPECT_FALSE(view->isWorking());
-    typeAndSettle(*view, "Sam");
-    EXPECT_EQ(view->selected()->name, "Jordan Lee");
-    EXPECT_TRUE(view->confirmButton()->isEnabled());
-
-    demo.instance().failNext(1, 500, R"({"error":{"message":"Operation against table sc_task failed"}})");
-    QSignalSpy done(view.get(), &AssignView::done);
-    QTest::keyClick(view->searchField(), Qt::Key_Return);  // Return elsewhere assigns
-    ASSERT_TRUE(test::spinUntil([&] { return !view->isWorking(); }));
-    EXPECT_TRUE(view->errorLabel()->isVisible());
-    EXPECT_EQ(view->selected()->name, "Jordan Lee");
-    EXPECT_EQ(view->confirmButton()->text(), "Assign");
-    EXPECT_TRUE(view->confirmButton()->isEnabled());
-
-    typeAndSettle(*view, "Priya");  // a later search does not clear the error
-    EXPECT_TRUE(view->errorLabel()->isVisible());
-    QTest::mouseClick(view->confirmButton(), Qt::LeftButton);
-    EXPECT_FALSE(view->errorLabel()->isVisible());  // a new attempt does
-    ASSERT_TRUE(done.wait(15000));
-    EXPECT_EQ(demo.instance().record("sc_task", task.sysID.value)["assigned_to"], view->selected()->sysID);
-}
-
 // A screen reader picks a person by the row's action (or by selecting the row) and hears which one is
 // picked as the row's selected state; arrow keys move without picking.
 TEST_F(AssignTest, AScreenReaderPicksAPersonAndHearsWhoIsSelected) {
@@ -208,9 +141,6 @@ TEST_F(AssignTest, AScreenReaderPicksAPersonAndHearsWhoIsSelected) {
     EXPECT_EQ(view->selected()->name, "Priya Natarajan");
     EXPECT_TRUE(view->confirmButton()->isEnabled());
     EXPECT_EQ(selectedRows(), (Names{"Priya Natarajan, priya.natarajan@example.com"}));
-    cell(3)->actionInterface()->doAction(actions.front());  // again: still picked, nothing unpicks
-    EXPECT_EQ(view->selected()->name, "Priya Natarajan");
-    EXPECT_EQ(selectedRows().size(), 1u);
 
     view->resultList()->setFocus();
     view->resultList()->selectionModel()->setCurrentIndex(view->resultList()->model()->index(0, 0),
@@ -227,21 +157,15 @@ TEST_F(AssignTest, AScreenReaderPicksAPersonAndHearsWhoIsSelected) {
     EXPECT_TRUE(view->confirmButton()->isEnabled());
 }
 
-class CloseTest : public test::SheetTest, public ::testing::Test {
-protected:
-    std::unique_ptr<CloseView> open(const QString& typed) {
-        auto view = std::make_unique<CloseView>(task, model.get());
-        view->resize(800, 400);
-        view->show();
-        view->editor()->setFocus();
-        view->editor()->insertPlainText(typed);
-        return view;
-    }
-    const SNTask task = groupTask(false);
-};
+class CloseTest : public test::SheetTest, public ::testing::Test {};
 
 TEST_F(CloseTest, AFailureKeepsTheTextThenTheTrimmedResolutionIsSentAndTheListRefreshed) {
-    const auto view = open("\n\n  Replaced the toner.\n\n  Tested a page.  \n\n");
+    const SNTask task = groupTask(false);
+    const auto view = std::make_unique<CloseView>(task, model.get());
+    view->resize(800, 400);
+    view->show();
+    view->editor()->setFocus();
+    view->editor()->insertPlainText("\n\n  Replaced the toner.\n\n  Tested a page.  \n\n");
     demo.instance().failNext(1, 500, R"({"error":{"message":"Operation against table sc_task failed"}})");
     QTest::mouseClick(view->confirmButton(), Qt::LeftButton);
     ASSERT_TRUE(test::spinUntil([&] { return !view->isWorking(); }));
@@ -256,27 +180,6 @@ TEST_F(CloseTest, AFailureKeepsTheTextThenTheTrimmedResolutionIsSentAndTheListRe
     for (const SNTask& t : model->groupTasks())
         EXPECT_NE(t.sysID.value, task.sysID.value);  // refreshed: no longer queued
 }
-
-// By Escape, or by Return on the focused Cancel button (which a focused button takes for itself).
-class CloseCancelled : public CloseTest, public ::testing::WithParamInterface<bool> {};
-
-TEST_P(CloseCancelled, WhileClosingEndsTheSheetButTheCloseCompletes) {
-    auto view = open("Done");
-    demo.instance().setLatency(300ms);
-    QSignalSpy refreshed(model.get(), &AppModel::refreshFinished);
-    QSignalSpy done(view.get(), &CloseView::done);
-    QTest::mouseClick(view->confirmButton(), Qt::LeftButton);
-    QWidget* const focused = GetParam() ? static_cast<QWidget*>(view->editor()) : view->cancelButton();
-    focused->setFocus();
-    QTest::keyClick(focused, GetParam() ? Qt::Key_Escape : Qt::Key_Return);
-    EXPECT_EQ(done.count(), 1);
-    view.reset();  // the panel drops the sheet
-    ASSERT_TRUE(refreshed.wait(15000));
-    EXPECT_EQ(demo.instance().record("sc_task", task.sysID.value)["u_resolution"], "Done");
-}
-
-INSTANTIATE_TEST_SUITE_P(Keys, CloseCancelled, ::testing::Bool(),
-                         [](const auto& p) { return p.param ? "escape" : "return_on_cancel"; });
 
 }  // namespace
 }  // namespace trayline

@@ -1,7 +1,6 @@
-// Text the instance or a release feed hands over can be anything. One table of hostile strings goes
-// into every label that shows such text (the banner's teaser, task titles and descriptions, the
-// sheets' summaries, member names as chips, callers and assignees, the instance's error text), in
-// and the panel keeps the width it was given with every button inside it.
+// Text the instance or a release feed hands over can be anything: each hostile string goes into every
+// label that shows such text (teaser, titles, descriptions, summaries, member chips, callers,
+// assignees, the instance's error text), and the panel keeps its width with every button inside.
 
 #include <gtest/gtest.h>
 
@@ -13,17 +12,13 @@
 #include <nlohmann/json.hpp>
 
 #include "core/settings/config.h"
-#include "desktop/models/app_model.h"
-#include "desktop/models/updater.h"
-#include "desktop/platform/login_item.h"
 #include "desktop/platform/panel_window.h"
 #include "desktop/ui/assign_view.h"
 #include "desktop/ui/chip_button.h"
 #include "desktop/ui/content_view.h"
 #include "desktop/ui/sheet_parts.h"
 #include "desktop/ui/task_list_view.h"
-#include "qt_test_support.h"
-#include "ui_test_support.h"
+#include "sheet_test_support.h"
 
 namespace trayline::ui {
 namespace {
@@ -44,13 +39,6 @@ std::string repeated(const std::string& piece, std::size_t bytes) {
     return out;
 }
 
-std::string fortyLines() {
-    std::string out;
-    for (int i = 1; i <= 40; ++i)
-        out += "Zeile-" + std::to_string(i) + (i < 40 ? "\n" : "");
-    return out;
-}
-
 const Hostile kHostile[] = {
     {"unbroken", repeated("WQMW", 300).substr(0, 300)},
     {"url", "https://intranet.example.com/sites/it/" + repeated("Shared%20Documents/segment-0001/", 2048)},
@@ -58,11 +46,11 @@ const Hostile kHostile[] = {
                      "\u2014 \u0627\u0644\u0637\u0627\u0628\u0639\u0629 \u0644\u0627 \u062a\u0637\u0628\u0639 ",
                      400)},
     {"emoji", repeated("\U0001F5A8\uFE0F\U0001F525\U0001F469\u200D\U0001F4BB\U0001F1E9\U0001F1EA\U0001F389", 600)},
-    {"lines", fortyLines()},
+    {"lines", repeated("Zeile-\n", 280)},  // forty
 };
 
 // The built-in data set plus a group member and a queued task that carry the string everywhere.
-std::filesystem::path writeDataSet(const std::filesystem::path& dir, const std::string& text) {
+demo::Options withDataSet(const std::filesystem::path& dir, const std::string& text) {
     json data = demo::builtinDataSet(std::chrono::system_clock::now());
     auto& tables = data["tables"];
     tables["sys_user"].push_back({{"sys_id", kHostileUser}, {"name", text}, {"email", text}, {"active", "true"}});
@@ -70,50 +58,33 @@ std::filesystem::path writeDataSet(const std::filesystem::path& dir, const std::
     tables["sc_task"].push_back({{"short_description", text}, {"description", text}, {"state", "2"},
                                  {"assignment_group", demo::kGroupSysId}, {"assigned_to", kHostileUser},
                                  {"opened_by", kHostileUser}, {"opened_at", "@now-2h"}});
-    const auto path = dir / "data.json";
-    test::writeFile(path, data.dump());
-    return path;
-}
-
-demo::Options withDataSet(const std::filesystem::path& dir, const std::string& text) {
     demo::Options options;
-    options.dataFile = writeDataSet(dir, text).string();
+    options.dataFile = (dir / "data.json").string();
+    test::writeFile(*options.dataFile, data.dump());
     return options;
 }
 
-class HostileText : public ::testing::TestWithParam<Hostile> {
-protected:
-    HostileText() {
-        demo.signIn();
-        AppModel::Options options;
-        options.startPolling = false;
-        model = std::make_unique<AppModel>(std::move(options));
-        EXPECT_TRUE(test::await(model->refresh()));
-        // The update's first note is the string, so it is the banner's teaser.
-        const auto feed = demo.profile().root() / "feed.json";
-        test::writeFile(feed, json{{"version", "2.0"}, {"url", "https://example.com/T.zip"}, {"sha256", "00"},
-                                   {"notes", "# 2.0\n- " + text()}}.dump());
-        Config::setUpdateFeedURL("file://" + feed.string());
-        Updater::Options updates;
-        updates.firstDelay = std::chrono::hours(1);
-        updates.runningVersion = "1.0";
-        updater = std::make_unique<Updater>(std::move(updates));
-        updater->check(true);
-        EXPECT_TRUE(test::spinUntil([&] { return updater->hasAvailable(); }));
+// Holds the data set, made before the demo profile that loads it.
+struct HostileDataSet {
+    test::TempProfile scratch;
+};
 
+class HostileText : HostileDataSet, public test::SheetTest, public ::testing::TestWithParam<Hostile> {
+protected:
+    HostileText() : SheetTest(withDataSet(scratch.root(), GetParam().text)) {
+        offerUpdate("# 2.0\n- " + text());  // the update's first note is the banner's teaser
         ContentView::Services services;
         services.rows.openUrl = [](const QUrl&) {};
         services.quit = [] {};
         services.loginItem = &loginItem;
-        content = new ContentView(model.get(), updater.get(), services);
+        content = new ContentView(model.get(), updater.get(), services);  // never shown on its own
         window.setContent(content);
-        place(800);
+        window.setGeometry(QRect(100, 100, 800, 700));
         window.show();
         EXPECT_TRUE(test::spinUntil([&] { return content->middleArea() == MiddleArea::lists; }));
     }
 
     const std::string& text() const { return GetParam().text; }
-    void place(int width) { window.setGeometry(QRect(100, 100, width, 700)); }
 
     TaskRow* hostileRow() {
         for (auto* row : content->lists()->rows())
@@ -149,11 +120,14 @@ protected:
         }
     }
 
-    test::TempProfile scratch;  // holds the data set, before the instance that loads it
-    test::DemoProfile demo{withDataSet(scratch.root(), text())};
-    std::unique_ptr<AppModel> model;
-    std::unique_ptr<Updater> updater;
-    XdgAutostartItem loginItem{"/opt/Trayline.app/Contents/bin/trayline"};
+    const TintedLabel* summaryOf(const QWidget* sheet) const {
+        const TintedLabel* summary = nullptr;
+        for (const auto* label : sheet->findChildren<TintedLabel*>())
+            summary = label->accessibleName() == QString::fromStdString(text()) ? label : summary;
+        EXPECT_NE(summary, nullptr);
+        return summary;
+    }
+
     PanelWindow window;
     ContentView* content = nullptr;
 };
@@ -183,6 +157,9 @@ TEST_P(HostileText, NeverWidensThePanelOrPushesAButtonOut) {
     Q_EMIT row->closeRequested(row->task());
     ASSERT_EQ(content->middleArea(), MiddleArea::close);
     expectFits(800, "close");
+    const TintedLabel* summary = summaryOf(content->middleWidget());  // fitted: long words broken anywhere
+    ASSERT_TRUE(summary && !summary->shownLines().isEmpty());
+    EXPECT_LE(summary->shownLines().size(), 2);
     Q_EMIT qobject_cast<Sheet*>(content->middleWidget())->done();
 
     row = hostileRow();
@@ -209,11 +186,8 @@ TEST_P(HostileText, AssignSheetFitsANarrowPanel) {
     EXPECT_LE(assign->minimumSizeHint().width(), 480);
     for (QPushButton* button : {assign->confirmButton(), assign->cancelButton()})
         EXPECT_LE(button->mapTo(&narrow, QPoint(button->width(), 0)).x(), 480);
-    const TintedLabel* summary = nullptr;  // read whole, shown shortened
-    for (const auto* label : assign->findChildren<TintedLabel*>())
-        summary = label->accessibleName() == QString::fromStdString(text()) ? label : summary;
-    ASSERT_NE(summary, nullptr);
-    ASSERT_EQ(summary->shownLines().size(), 1);
+    const TintedLabel* summary = summaryOf(assign);  // read whole, shown shortened
+    ASSERT_TRUE(summary && summary->shownLines().size() == 1);
     EXPECT_TRUE(summary->shownLines().front().endsWith(QChar(0x2026))) << summary->shownLines().front().toStdString();
 }
 

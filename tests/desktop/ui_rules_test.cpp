@@ -1,17 +1,23 @@
 // The widgets' rules as tables, without widgets: which content fills the panel's middle area, the
-// member chips, the lists behind the tabs, month labels, the list link, the banner's teaser, the
-// task row's time texts, state colours and copy entries, release-note lines and row breaking.
+// member chips, the lists behind the tabs, month labels, the list link, the task row's time texts
+// and row breaking; then the task row itself.
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
+#include <QApplication>
+#include <QClipboard>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+
 #include "core/settings/config.h"
-#include "desktop/ui/changelog_view.h"
 #include "desktop/ui/flow_layout.h"
 #include "desktop/ui/panel_logic.h"
-#include "desktop/app/app_icon.h"
 #include "desktop/ui/style.h"
+#include "desktop/ui/task_row.h"
 #include "desktop/ui/task_row_texts.h"
-#include "desktop/ui/text_fit.h"
 #include "support/temp_env.h"
 #include "ui_test_support.h"
 
@@ -55,7 +61,7 @@ TEST(MiddleArea, FirstRuleThatHoldsWins) {
 
 // Two members with group tasks, one without; the one without is hidden until selected. Counts come
 // from the group queue only, most tasks first, ties in member order.
-TEST(MemberChips, VisibleHiddenOrderAndLabels) {
+TEST(MemberChips, VisibleHiddenAndOrder) {
     const UserList members{{"b", "Sam", std::nullopt}, {"a", "Jordan Lee", std::nullopt}, {"c", "Priya Shah", std::nullopt}};
     const TaskList group{assignedTo("a"), assignedTo("c"), assignedTo("a"), assignedTo("")};
     EXPECT_EQ(ids(visibleMembers(members, group, "mine")), "ac");
@@ -63,9 +69,6 @@ TEST(MemberChips, VisibleHiddenOrderAndLabels) {
     EXPECT_EQ(ids(visibleMembers(members, group, "b")), "acb");  // selected stays
     EXPECT_TRUE(hiddenMembers(members, group, "b").empty());
     EXPECT_EQ(ids(visibleMembers({{"x", "X", {}}, {"y", "Y", {}}}, {assignedTo("y"), assignedTo("x")}, "")), "xy");
-    for (const auto& [name, count, label] : std::vector<std::tuple<std::string, int, QString>>{
-             {"Jordan Lee", 2, "Jordan (2)"}, {"  Sam  ", 0, "Sam (0)"}, {"", 0, " (0)"}, {"   ", 1, "    (1)"}})
-        EXPECT_EQ(memberChipLabel(name, count), label) << '"' << name << '"';  // no word: the whole name
 }
 
 // A task the instance returns twice is one row (rows are keyed by sys_id), so it counts once.
@@ -116,15 +119,6 @@ TEST(ListLink, QueryByTabEncodedAsciiOnly) {
     EXPECT_EQ(listAddress("all"), std::nullopt);
 }
 
-TEST(BannerTeaser, FirstDashLineTrimmed) {
-    for (const auto& [notes, teaser] : std::vector<std::pair<const char*, const char*>>{
-             {"# 2.0\n\n-\t Faster refresh \t\n- Second", "Faster refresh"},
-             {"Intro\n  - indented is not a bullet\n-x", "x"},
-             {"## Notes\nNothing else", nullptr},
-             {"", nullptr}})
-        EXPECT_EQ(bannerTeaser(notes), teaser ? QString::fromUtf8(teaser) : QString()) << notes;
-}
-
 TEST(RowTexts, UpdatedAmountAndUnitByAge) {
     const Instant now = at("2026-03-04 12:00:00");
     for (const auto& [secondsAgo, text] : std::vector<std::pair<long long, const char*>>{
@@ -161,52 +155,13 @@ TEST(RowTexts, AgeIsTheRequestDateAndWholeCalendarDaysInTheUsersZone) {
     EXPECT_EQ(ageText(t, at("2025-06-03 17:00:00"), DateFormatter("en_US", "UTC")), QString("Jun 1, 2025 (2 days old)"));
 }
 
-TEST(RowTexts, CopyEntriesInOrderWithOptionalNumbersAndLink) {
-    test::TempProfile profile;
-    Config::setInstanceURL("https://acme.service-now.com");
-    const SNTask full = test::sampleTask();
-    EXPECT_EQ(copyMenuEntries(full),
-              (std::vector<CopyMenuEntry>{{"Copy REQ0030003", "REQ0030003"}, {"Copy RITM0020002", "RITM0020002"},
-                                          {"Copy SCTASK0010001", "SCTASK0010001"}, {},
-                                          {"Copy ticket text", qs(full.clipboardText())},
-                                          {"Copy description", "The battery swells and the lid no longer closes."},
-                                          {"Copy link", qs(*full.recordURL())}}));
-    // No request numbers, no link; the description falls back to the title.
-    SNTask bare;
-    bare.number = field("TASK1");
-    bare.shortDescription = field("Only a title");
-    Config::setInstanceURL("");
-    EXPECT_EQ(copyMenuEntries(bare), (std::vector<CopyMenuEntry>{{"Copy TASK1", "TASK1"}, {},
-                                                                 {"Copy ticket text", qs(bare.clipboardText())},
-                                                                 {"Copy description", "Only a title"}}));
-}
-
-TEST(ReleaseNotes, LinesBecomeRowsWithoutInlineMarkup) {
-    using K = ChangelogLine::Kind;
-    for (const auto& [text, rows] : std::vector<std::pair<QString, std::vector<ChangelogLine>>>{
-             {"# 1.2.0\n\n- Faster refresh\n- Fewer clicks",
-              {{K::Heading1, "1.2.0"}, {K::Bullet, "Faster refresh"}, {K::Bullet, "Fewer clicks"}}},
-             {"## Fixed\n### Tray\n#### Deep\n#No space",
-              {{K::Heading2, "Fixed"}, {K::Heading3, "Tray"}, {K::Text, "#### Deep"}, {K::Text, "#No space"}}},
-             {"  - indented\n* star\n1. first", {{K::Text, "  - indented"}, {K::Text, "* star"}, {K::Text, "1. first"}}},
-             {"   \n\t \t\nword\n\n", {{K::Text, "word"}}},  // blank lines take no row
-             {"**bold** and `code` <b>tag</b>", {{K::Text, "**bold** and `code` <b>tag</b>"}}},
-             {"# \n- ", {{K::Heading1, ""}, {K::Bullet, ""}}},
-             {"\u00a0", {{K::Text, "\u00a0"}}},  // other white space is text
-             {"## Fixed\r\n- one\r\n\r\n", {{K::Heading2, "Fixed"}, {K::Bullet, "one"}}}})
-        EXPECT_EQ(changelogLines(text), rows) << text.toStdString();
-}
-
 TEST(FlowBreaking, RowsAndMeasuredSizeOfChildren20Tall6Apart) {
     constexpr double unbounded = FlowLayout::kUnbounded;
     for (const auto& [widths, maxWidth, rows, measured] :
          std::vector<std::tuple<std::vector<int>, double, std::vector<std::vector<int>>, QSize>>{
              {{50, 50, 50}, 110, {{0, 1}, {2}}, {110, 46}},
-             {{50, 50, 50}, 105, {{0}, {1}, {2}}, {105, 72}},
              {{30, 200, 30}, 100, {{0}, {1}, {2}}, {100, 72}},  // too wide: a row of its own
              {{50, 50}, 106, {{0, 1}}, {106, 20}},              // an exact fit, gap included
-             {{}, 120, {{}}, {120, 0}},
-             {{}, unbounded, {{}}, {0, 0}},
              {{50, 70, 40}, unbounded, {{0, 1, 2}}, {172, 20}}}) {
         SCOPED_TRACE(::testing::Message() << widths.size() << " children in " << maxWidth);
         EXPECT_EQ(FlowLayout::rows(maxWidth, widths, 6), rows);
@@ -215,6 +170,100 @@ TEST(FlowBreaking, RowsAndMeasuredSizeOfChildren20Tall6Apart) {
             sizes.emplace_back(w, 20);
         EXPECT_EQ(FlowLayout::measure(maxWidth, sizes, 6), measured);
     }
+}
+
+// The task row as a person uses it: its buttons and menus, the copy confirmation on a manual clock.
+class TaskRowTest : public ::testing::Test {
+protected:
+    TaskRowTest() { Config::setInstanceURL("https://acme.service-now.com"); }
+
+    std::unique_ptr<TaskRow> makeRow(const SNTask& task) {
+        TaskRow::Services services{[this](const QUrl& url) { opened.push_back(url.toString(QUrl::FullyEncoded)); },
+                                   [] { return *parseUtc("2026-03-04 12:00:00"); }, clock.scheduler(),
+                                   [] { return DateFormatter("en_US", "UTC"); }};
+        auto row = std::make_unique<TaskRow>(task, false, nullptr, services);
+        row->resize(800, row->heightForWidth(800));
+        row->show();
+        return row;
+    }
+    static QToolButton* button(const TaskRow& row, const QString& toolTip) {
+        for (auto* b : row.findChildren<QToolButton*>())
+            if (b->toolTip() == toolTip)
+                return b;
+        ADD_FAILURE() << "no button " << toolTip.toStdString();
+        return nullptr;
+    }
+    static QString clipboard() { return QGuiApplication::clipboard()->text(); }
+
+    test::TempProfile profile;
+    test::ManualClock clock;
+    std::vector<QString> opened;
+};
+
+TEST_F(TaskRowTest, ChipsOpenTheRequestItemAndRequestAndCopyTheNumber) {
+    const SNTask task = test::sampleTask();
+    auto row = makeRow(task);
+    for (auto* b : row->findChildren<QToolButton*>())  // icons, read out by their tooltips
+        EXPECT_TRUE(!b->text().isEmpty() || (b->accessibleName() == b->toolTip() && (b->isHidden() || !b->icon().isNull())))
+            << b->toolTip().toStdString();
+    QTest::mouseClick(button(*row, "Open request item in ServiceNow"), Qt::LeftButton);
+    QTest::mouseClick(button(*row, "Open request in ServiceNow"), Qt::LeftButton);
+    QTest::mouseClick(button(*row, "Open in ServiceNow"), Qt::LeftButton);
+    EXPECT_EQ(opened, (std::vector<QString>{QString::fromStdString(*task.ritmURL()), QString::fromStdString(*task.requestURL()),
+                                            QString::fromStdString(*task.recordURL())}));
+    QTest::mouseClick(button(*row, "Copy REQ0030003"), Qt::LeftButton);
+    EXPECT_EQ(clipboard(), "REQ0030003");
+}
+
+// The row's buttons and menu entries emit their intents with the row's current task. An entry a
+// screen reader triggers closes the menu as a click does: an open menu keeps the pointer grab and
+// would swallow the user's next click.
+TEST_F(TaskRowTest, ActionsEmitIntentsAndTheMenuClosesAfterAnAccessibleTrigger) {
+    SNTask task = test::sampleTask();
+    auto row = makeRow(task);
+    task.shortDescription = field("Edited since");
+    row->setTask(task);
+    QSignalSpy toMe(row.get(), &TaskRow::assignToMeRequested);
+    QSignalSpy someone(row.get(), &TaskRow::assignRequested);
+    QSignalSpy close(row.get(), &TaskRow::closeRequested);
+    auto* menu = row->findChild<QMenu*>("reassignMenu");
+    ASSERT_NE(menu, nullptr);
+    ASSERT_EQ(menu->actions().size(), 2);
+    EXPECT_EQ(menu->actions()[0]->text(), "Assign to me");
+    EXPECT_EQ(menu->actions()[1]->text(), "Assign to someone…");
+    for (int entry : {1, 0}) {
+        QTest::mouseClick(button(*row, "Reassign"), Qt::LeftButton);
+        ASSERT_TRUE(menu->isVisible());
+        QAccessibleInterface* item = QAccessible::queryAccessibleInterface(menu)->child(entry);
+        ASSERT_TRUE(item && item->actionInterface());
+        item->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        EXPECT_FALSE(menu->isVisible()) << entry;
+        EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+    }
+    QTest::mouseClick(button(*row, "Close task…"), Qt::LeftButton);
+    for (QSignalSpy* spy : {&toMe, &someone, &close}) {
+        ASSERT_EQ(spy->count(), 1);
+        EXPECT_EQ(spy->at(0).at(0).value<SNTask>(), task);
+    }
+}
+
+TEST_F(TaskRowTest, ConfirmationShowsOnTheLastButtonPressedForItsFullTime) {
+    auto row = makeRow(test::sampleTask());
+    QTest::mouseClick(button(*row, "Copy the whole ticket as text"), Qt::LeftButton);
+    EXPECT_EQ(row->copyConfirmation(), "full");
+    EXPECT_EQ(clipboard(), QString::fromStdString(row->task().clipboardText()));
+    clock.advanceTo(500);
+    QTest::mouseClick(button(*row, "Copy REQ0030003"), Qt::LeftButton);
+    EXPECT_EQ(row->copyConfirmation(), "number");
+    EXPECT_EQ(clipboard(), "REQ0030003");
+    clock.advanceTo(1699);  // the first copy's time is up: not the number's
+    EXPECT_EQ(row->copyConfirmation(), "number");
+    clock.advanceTo(1700);
+    EXPECT_EQ(row->copyConfirmation(), "");
+    // A timer that outlives its row (the list changed) must not touch it.
+    QTest::mouseClick(button(*row, "Copy REQ0030003"), Qt::LeftButton);
+    row.reset();
+    clock.advanceTo(9000);
 }
 
 }  // namespace

@@ -1,10 +1,9 @@
-// The settings sheet against a signed-in demo profile: what it starts from, what Save stores (read
-// back from the preferences file and the keyring file), the login-item failure path, the snippets
-// and their Copy buttons, the update row and the account row.
+// The settings sheet against a signed-in demo profile: what Save stores (read back from the
+// preferences file and the keyring file) and starts again, the snippets and their Copy buttons;
+// and the login item's autostart entry.
 
 #include <gtest/gtest.h>
 
-#include <QCheckBox>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QLineEdit>
@@ -15,15 +14,15 @@
 #include <nlohmann/json.hpp>
 
 #include "core/settings/config.h"
-#include "core/update/update_test_support.h"
+#include "desktop/platform/login_item.h"
 #include "desktop/ui/settings_mcp_group.h"
 #include "desktop/ui/settings_view.h"
-#include "desktop/ui/wrapping_text.h"
 #include "sheet_test_support.h"
 
 namespace trayline {
 namespace {
 
+namespace fs = std::filesystem;
 using test::named;
 using Json = nlohmann::json;
 
@@ -38,7 +37,6 @@ protected:
         return view;
     }
     QLineEdit* field(SettingsView& v, const char* label) { return named<QLineEdit>(&v, QString::fromUtf8(label)); }
-    QCheckBox* box(SettingsView& v, const char* label) { return named<QCheckBox>(&v, QString::fromUtf8(label)); }
     static void retype(QWidget* w, const QString& text) {
         w->setFocus();
         QTest::keyClick(w, Qt::Key_A, Qt::ControlModifier);
@@ -99,45 +97,6 @@ INSTANTIATE_TEST_SUITE_P(
                       SaveCase{"group_as_typed", "Group sys_id", "not-a-sys-id", "groupSysID", "not-a-sys-id"}),
     [](const auto& p) { return std::string(p.param.name); });
 
-class LoginItem : public SettingsTest, public ::testing::WithParamInterface<bool> {};
-
-TEST_P(LoginItem, ARefusalShowsTheMessageResetsTheBoxAndKeepsTheRest) {
-    const bool refused = GetParam();
-    if (refused)
-        test::writeFile(demo.profile().configHome() / "autostart", "");  // a file where the folder goes
-    const auto view = open();
-    retype(field(*view, "Table"), "sc_req_item");
-    box(*view, "Launch at login")->setChecked(true);
-    EXPECT_EQ(save(*view), !refused);
-    EXPECT_EQ(stored()["table"], "sc_req_item");
-    EXPECT_EQ(loginItem.isEnabled(), !refused);
-    EXPECT_EQ(box(*view, "Launch at login")->isChecked(), !refused);  // what the service has
-    QString message;
-    for (QLabel* l : view->findChildren<QLabel*>())
-        if (l->isVisible() && l->text().startsWith("Couldn't update login item: "))
-            message = l->text();
-    EXPECT_EQ(message.contains("autostart"), refused) << message.toStdString();
-    if (refused)
-        EXPECT_TRUE(save(*view));  // the reset box asks for nothing the service refuses
-    else
-        EXPECT_TRUE(box(*open(), "Launch at login")->isChecked());  // a new sheet shows the service's state
-}
-
-INSTANTIATE_TEST_SUITE_P(Autostart, LoginItem, ::testing::Values(false, true),
-                         [](const auto& p) { return p.param ? "refused" : "allowed"; });
-
-// The panel may close the sheet while its values are being stored: what Save leads to still happens.
-TEST_F(SettingsTest, ASheetClosedDuringItsSaveStillGetsTheFollowUp) {
-    auto view = open();
-    box(*view, "Launch at login")->setChecked(true);
-    QSignalSpy refreshed(model.get(), &AppModel::refreshFinished);
-    QTest::mouseClick(view->saveButton(), Qt::LeftButton);
-    view.reset();
-    ASSERT_TRUE(refreshed.wait(15000)) << "polling restarted";
-    EXPECT_TRUE(updater->isScheduled());
-    EXPECT_TRUE(loginItem.isEnabled());
-}
-
 TEST_F(SettingsTest, CopiedShowsForOneAndAHalfSecondsAndTheOlderTimerWins) {
     const auto view = open();
     auto* group = view->mcpGroup();
@@ -157,6 +116,59 @@ TEST_F(SettingsTest, CopiedShowsForOneAndAHalfSecondsAndTheOlderTimerWins) {
         EXPECT_EQ(group->copyButton("command")->text(), command) << "at " << at;
         EXPECT_EQ(group->copyButton("json")->text(), json) << "at " << at;
     }
+}
+
+// Launch at login over an XDG autostart entry: what counts as enabled, and the Exec line.
+TEST(LoginItemEntry, IsEnabledWhileTheEntryExistsAndIsNotSwitchedOff) {
+    test::TempProfile profile;
+    XdgAutostartItem item{"/opt/Trayline.app/Contents/bin/trayline"};
+    EXPECT_FALSE(item.isEnabled());
+    const std::pair<const char*, bool> entries[] = {
+        {"[Desktop Entry]\nType=Application\nExec=trayline\n", true},
+        {"[Desktop Entry]\nExec=trayline\nHidden=true\n", false},
+        {"[Desktop Entry]\nX-GNOME-Autostart-enabled = false\n", false},
+        {"[Desktop Entry]\nExec=x\n[Desktop Action a]\nHidden=true\n", true}};  // another group's key
+    for (const auto& [content, enabled] : entries) {
+        test::writeFile(profile.configHome() / "autostart" / XdgAutostartItem::kFileName, content);
+        EXPECT_EQ(item.isEnabled(), enabled) << content;
+    }
+}
+
+// What the entry starts: the running executable, except for a package's copy, which starts as its
+// installed menu entry does.
+TEST(LoginItemExec, APackageStartsAsItsMenuEntryAnythingElseByItsPath) {
+    test::TempProfile scratch;
+    const fs::path root = scratch.root();
+    const std::string desktop = "usr/share/applications/com.brindle.trayline.desktop";
+    struct Row {
+        const char* executable;
+        const char* desktopFile;  // installed at `desktop`, or none
+        std::string exec;
+    } rows[] = {
+        {"usr/bin/trayline", "[Desktop Entry]\nName=Trayline\nExec = trayline\n", "trayline"},
+        {"usr/bin/trayline", "[Desktop Action x]\nExec=other\n[Desktop Entry]\nExec=trayline --from-menu\n",
+         "trayline --from-menu"},
+        {"usr/bin/trayline", "[Desktop Entry]\nName=no Exec at all\n", (root / "usr/bin/trayline").string()},
+        {"usr/bin/trayline", nullptr, (root / "usr/bin/trayline").string()},
+        {"T.app/Contents/bin/trayline", nullptr, (root / "T.app/Contents/bin/trayline").string()},
+    };
+    for (const auto& row : rows) {
+        fs::remove(root / desktop);
+        if (row.desktopFile)
+            test::writeFile(root / desktop, row.desktopFile);
+        const std::string text = XdgAutostartItem(root / row.executable, root / "autostart").entryText();
+        EXPECT_NE(text.find("\nExec=" + row.exec + "\n"), std::string::npos) << text;
+    }
+}
+
+TEST(ExecLine, QuotesAndEscapesAsDesktopEntriesRequire) {
+    const std::pair<std::string, std::string> rows[] = {  // program, the value as written in the file
+        {"/usr/bin/trayline", "/usr/bin/trayline"},         {"/home/a b/trayline", "\"/home/a b/trayline\""},
+        {"/opt/100%/trayline", "/opt/100%%/trayline"},      {"/opt/$x/trayline", "\"/opt/\\\\$x/trayline\""},
+        {"/opt/\"q\"/t", "\"/opt/\\\\\"q\\\\\"/t\""},       {"/opt/a\\b", "\"/opt/a\\\\\\\\b\""},
+        {"/opt/a\nb", "\"/opt/a\\nb\""}};
+    for (const auto& [program, exec] : rows)
+        EXPECT_EQ(desktopExecArgument(program), exec) << program;
 }
 
 }  // namespace
