@@ -57,14 +57,9 @@ class PrivateDesktop:
         first = p.stdout.readline().strip()
         assert first.startswith("Listening on "), first
         self.url = first[len("Listening on "):]
-        self.banner = dict(line.strip().split(":", 1) for line in (p.stdout.readline() for _ in range(5)))
+        self.banner = dict(re.match(r"(.+?):\s+(.*)", p.stdout.readline()).groups() for _ in range(5))
         # Keep reading what it prints (the live simulation's changes) so its pipe never fills.
         threading.Thread(target=p.stdout.read, daemon=True).start()
-        return self.url
-
-    def banner_value(self, label, sys_id=False):
-        value = self.banner[label].strip()
-        return value.split("sys_id ")[1].rstrip(")") if sys_id else value
 
     def control(self, action, **fields):
         request = urllib.request.Request(self.url + "/__control", data=json.dumps({"action": action, **fields}).encode(),
@@ -78,8 +73,8 @@ class PrivateDesktop:
 
     def seed_signed_in_profile(self):
         """Settings, the client secret and a fresh token set, as a signed-in profile holds them."""
-        self.update_settings(instanceURL=self.url, clientID=self.banner_value("OAuth client ID"),
-                             groupSysID=self.banner_value("Assignment group", sys_id=True), autoUpdate=False)
+        self.update_settings(instanceURL=self.url, clientID=self.banner["OAuth client ID"], autoUpdate=False,
+                             groupSysID=self.banner["Assignment group"].split("sys_id ")[1].rstrip(")"))
         tokens = self.control("issue_tokens")
         token_set = {"accessToken": tokens["access_token"], "refreshToken": tokens["refresh_token"],
                      "expiresAt": time.time() - REFERENCE_DATE + tokens["expires_in"]}
@@ -87,11 +82,9 @@ class PrivateDesktop:
         os.makedirs(keychain_dir, mode=0o700)
         path = os.path.join(keychain_dir, "keychain.json")
         with open(os.open(path, os.O_WRONLY | os.O_CREAT, 0o600), "w") as f:
-            json.dump({"clientSecret": self.banner_value("OAuth client secret"), "tokens": json.dumps(token_set)}, f)
+            json.dump({"clientSecret": self.banner["OAuth client secret"], "tokens": json.dumps(token_set)}, f)
         if self.owner is not None:
-            for top, dirs, files in os.walk(self.root):
-                for name in [top] + [os.path.join(top, n) for n in dirs + files]:
-                    os.chown(name, self.owner, self.owner)
+            subprocess.run(["chown", "-R", f"{self.owner}:{self.owner}", self.root], check=True)
 
     def write(self, name, text):
         """A file of the desktop's, `name` relative to its root."""
@@ -121,16 +114,13 @@ def bubble_digit_heights(image):
     width, height, pixel = image
     heights = []
     for is_fill in (lambda r, g, b: b - r > 80 and b > 200, lambda r, g, b: r - b > 80 and r > 200):
-        box = None
-        for y in range(height):
-            for x in range(width):
-                if is_fill(*pixel(x, y)):
-                    box = (min(box[0], x), min(box[1], y), max(box[2], x), max(box[3], y)) if box else (x, y, x, y)
-        if not box:
+        fill = [(x, y) for y in range(height) for x in range(width) if is_fill(*pixel(x, y))]
+        if not fill:
             heights.append(None)
             continue
-        rows = [y for y in range(box[1], box[3] + 1)
-                if any(min(pixel(x, y)) >= 190 for x in range(box[0], box[2] + 1))]
+        xs, ys = [x for x, _ in fill], [y for _, y in fill]
+        rows = [y for y in range(min(ys), max(ys) + 1)
+                if any(min(pixel(x, y)) >= 190 for x in range(min(xs), max(xs) + 1))]
         heights.append(rows[-1] - rows[0] + 1 if rows else 0)
     return heights
 

@@ -28,21 +28,15 @@ XFCE_PANEL = """<?xml version="1.0" encoding="UTF-8"?>
   <property name="configver" type="int" value="2"/>
   <property name="panels" type="array">
     <value type="int" value="1"/>
-    <property name="dark-mode" type="bool" value="false"/>
     <property name="panel-1" type="empty">
       <property name="position" type="string" value="p=6;x=0;y=0"/>
-      <property name="length" type="uint" value="100"/>
-      <property name="position-locked" type="bool" value="true"/>
       <property name="size" type="uint" value="30"/>
       <property name="icon-size" type="uint" value="22"/>
       <property name="plugin-ids" type="array"><value type="int" value="1"/></property>
     </property>
   </property>
   <property name="plugins" type="empty">
-    <property name="plugin-1" type="string" value="systray">
-      <property name="icon-size" type="int" value="22"/>
-      <property name="square-icons" type="bool" value="true"/>
-    </property>
+    <property name="plugin-1" type="string" value="systray"/>
   </property>
 </channel>
 """
@@ -58,8 +52,8 @@ class HostTest(unittest.TestCase):
         self.env.start_instance()
 
     def start_desktop(self, **extra):
-        """The signed-in profile (written last: it hands the profile to its owner) and a private
-        session bus whose activated services (xfconfd) see the desktop's environment."""
+        """The signed-in profile (last: it hands the profile to its owner) and a session bus whose
+        activated services (xfconfd) see the desktop's environment."""
         self.env.seed_signed_in_profile()
         environment = self.env.app_env(HOME=self.env.root, **extra)
         bus = self.env.spawn([*self.prefix, "dbus-daemon", "--session", "--nofork", "--print-address=1"],
@@ -79,8 +73,7 @@ class HostTest(unittest.TestCase):
 
     def assert_counts_readable(self, app, shoot, environment, name, least=LEAST_DIGIT_HEIGHT, timeout=60):
         """Screenshots of the host's strip (`shoot` + a path) until both bubbles show at full opacity
-        (the first refresh is in); their digits at least `least` pixels high, the strip saved for a
-        person to look at, and the app still running."""
+        (the first refresh is in): their digits at least `least` high, the app still running."""
         path = os.path.join(self.env.root, "strip.png")
 
         def counts_drawn():
@@ -121,7 +114,6 @@ class TrayerXEmbedOnly(HostTest):
         self.assert_counts_readable(app, ["import", "-window", "root", "-crop", "200x24+0+0"], desktop,
                                     "trayer-strip.png", least=5, timeout=25)
         self.assertFalse(self.has_owner(desktop, WATCHER))
-        self.assertNotIn("no system tray found", self.env.app_output())
 
 
 class WaybarOnSway(HostTest):
@@ -136,7 +128,7 @@ class WaybarOnSway(HostTest):
                                                        "tray": {"icon-size": 22, "spacing": 4}}))
         desktop = self.start_desktop(WLR_BACKENDS="headless", WLR_RENDERER="pixman", WLR_LIBINPUT_NO_DEVICES="1")
         desktop.pop("DISPLAY", None)
-        sway = self.env.spawn([*self.prefix, "sway"], env=desktop, **QUIET)
+        self.env.spawn([*self.prefix, "sway"], env=desktop, **QUIET)
         runtime = lambda prefix: [n for n in os.listdir(self.env.runtime) if re.fullmatch(prefix, n)]
         desktop["WAYLAND_DISPLAY"] = wait_for(lambda: runtime(r"wayland-\d+"), what="sway")[0]
         desktop["SWAYSOCK"] = os.path.join(self.env.runtime, wait_for(lambda: runtime(r"sway-ipc\..*"),
@@ -167,7 +159,6 @@ class WaybarOnSway(HostTest):
         self.assertLess(node["rect"]["height"], 800 - 30)
         self.assertNotEqual(node.get("border"), "normal", "sway drew a title bar")
         self.assertIsNone(app.poll(), self.env.app_output())
-        self.assertIsNone(sway.poll())
 
 
 if __name__ == "__main__":

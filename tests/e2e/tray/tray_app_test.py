@@ -101,8 +101,12 @@ class TrayApplication(unittest.TestCase):
     def status(self):
         return str(self.item.Get(ITEM, "Status", dbus_interface=PROPS))
 
-    def click(self):
+    def click(self, opens=True):
+        """The host's click on the item; the panel it opens, or None once the panel has closed."""
         self.item.Activate(dbus.Int32(10), dbus.Int32(10), dbus_interface=ITEM)
+        if opens:
+            return wait_for(accessible_panel, what="the panel to open on a click")
+        wait_for(lambda: accessible_panel() is None, what="the panel to close on a click")
 
     def notified(self, timeout=20):
         assert select.select([self.notifications.stdout], [], [], timeout)[0], self.env.app_output()
@@ -118,20 +122,17 @@ class TrayApplication(unittest.TestCase):
         tip = wait_for(lambda: re.match(COUNTS, self.tooltip()) and self.tooltip(), what="counts after the wait")
 
         self.assertIsNone(accessible_panel(), "panel open before any click")
-        self.click()
         # Read as a screen reader reads it: the header's icon buttons by their tooltips, the tab chips
         # with the counts the item says, and the footer.
-        texts = [n.name for n in nodes(wait_for(accessible_panel, what="the panel on a click")) if n.name]
+        texts = [n.name for n in nodes(self.click()) if n.name]
         for expected in ("ServiceNow", "Refresh now", "Settings", "Open list", "Quit", f"Mine ({tip.split()[0]})"):
             self.assertIn(expected, texts)
-        self.click()
-        wait_for(lambda: accessible_panel() is None, what="a second click to close the panel")
+        self.click(opens=False)
         second = subprocess.run([os.environ["TRAYLINE_BINARY"]], env=self.env.app_env(), timeout=30, capture_output=True,
                                 text=True)
         self.assertEqual(second.returncode, 0, second.stderr)
         wait_for(accessible_panel, what="the second start to open the panel")
-        self.click()
-        wait_for(lambda: accessible_panel() is None, what="the panel to close")
+        self.click(opens=False)
 
         self.assertEqual(self.status(), "Active")
         self.env.control("insert_task", fields={"short_description": "Arrived just now"})
@@ -153,9 +154,7 @@ class TrayApplication(unittest.TestCase):
         wait_for(lambda: re.match(COUNTS, self.tooltip()), timeout=30, what="counts after signing in again")
 
         self.env.control("latency", ms=60000)  # every request of the next refresh waits for its answer
-        if not accessible_panel():
-            self.click()
-        panel = wait_for(accessible_panel, what="the panel")
+        panel = accessible_panel() or self.click()
         press(panel, "Refresh now")
         press(panel, "Quit")
         self.assertEqual(self.app.wait(timeout=15), 0, self.env.app_output())  # far less than the answers take
