@@ -16,7 +16,6 @@ import { StdioClientTransport } from '@modelcontextprotocol/sdk/client/stdio.js'
 
 const TRAYLINE = process.env.TRAYLINE_BINARY;
 const DEMO = process.env.TRAYLINE_DEMO_INSTANCE;
-const DEMO_GROUP = '4fa3c1e2b7d94e0a8c6b2d1f0e9a7c35';
 
 let demo, baseUrl, root, client;
 const prefs = {};
@@ -34,9 +33,9 @@ function setPreferences(changes) {
     writeFileSync(join(dir, 'preferences.json'), JSON.stringify(prefs));
 }
 
-function keyring(account, label, secret) {
-    execFileSync('secret-tool', ['store', '--label', label, 'service', 'com.brindle.Trayline', 'account', account],
-                 { input: secret });
+function keyring(account, secret) {
+    execFileSync('secret-tool', ['store', '--label', `Trayline ${account}`, 'service', 'com.brindle.Trayline',
+                                 'account', account], { input: secret });
 }
 
 async function callText(name, args = {}) {
@@ -56,13 +55,12 @@ before(async () => {
 
     root = mkdtempSync(join(tmpdir(), 'trayline-e2e-'));
     mkdirSync(join(root, 'data'), { recursive: true });
-    setPreferences({ instanceURL: baseUrl, clientID: 'b2f7e91c4d3a4c8e9f60a1d2c3b4e5f6', groupSysID: DEMO_GROUP,
-                     mcpAllowWrites: false });
-    keyring('clientSecret', 'Trayline clientSecret', 'tray+line/demo-secret');
+    setPreferences({ instanceURL: baseUrl, clientID: 'b2f7e91c4d3a4c8e9f60a1d2c3b4e5f6',
+                     groupSysID: '4fa3c1e2b7d94e0a8c6b2d1f0e9a7c35', mcpAllowWrites: false });
+    keyring('clientSecret', 'tray+line/demo-secret');
     const t = await control({ action: 'issue_tokens' });
     const expiresAt = (Date.now() - Date.UTC(2001, 0, 1)) / 1000 + t.expires_in;
-    keyring('tokens', 'Trayline tokens',
-            JSON.stringify({ accessToken: t.access_token, refreshToken: t.refresh_token, expiresAt }));
+    keyring('tokens', JSON.stringify({ accessToken: t.access_token, refreshToken: t.refresh_token, expiresAt }));
 
     const env = { ...process.env, XDG_CONFIG_HOME: join(root, 'config'), XDG_DATA_HOME: join(root, 'data') };
     client = new Client({ name: 'trayline-e2e', version: '1.0.0' });

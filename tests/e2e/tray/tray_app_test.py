@@ -47,14 +47,14 @@ def nodes(root, depth=0):
             yield from nodes(child, depth + 1)
 
 
-def showing(n):
-    return n.getState().contains(pyatspi.STATE_SHOWING)
+def showing(n, *also):
+    return all(n.getState().contains(state) for state in (pyatspi.STATE_SHOWING, *also))
 
 
 def button(root, name):
-    """The showing push button of that name, once there is one."""
+    """The push button of that name once it shows and is enabled ("Refresh now" is not while a refresh runs)."""
     return wait_for(lambda: next((n for n in nodes(root) if n.getRole() == pyatspi.ROLE_PUSH_BUTTON
-                                  and n.name == name and showing(n)), None), f"the {name} button")
+                                  and n.name == name and showing(n, pyatspi.STATE_ENABLED)), None), name)
 
 
 def press(root, name):
@@ -88,7 +88,7 @@ class TrayApplication(unittest.TestCase):
         # The first refresh is refused: the instance asks for four seconds of quiet.
         env.control("fail_next", count=4, status=429, body='{"error":{"message":"Rate limit exceeded"}}',
                     headers={"Retry-After": "4"})
-        watcher = env.spawn(["/usr/bin/python3", os.path.join(HERE, "sni_watcher.py")], stdout=subprocess.PIPE, text=True)
+        watcher = env.spawn(["/usr/bin/python3", f"{HERE}/sni_watcher.py"], stdout=subprocess.PIPE, text=True)
         assert watcher.stdout.readline().strip() == "watching"
         self.app = env.start_app()
         assert select.select([watcher.stdout], [], [], 30)[0], f"no item registered; app: {env.app_output()}"
@@ -128,8 +128,8 @@ class TrayApplication(unittest.TestCase):
         for expected in ("ServiceNow", "Refresh now", "Settings", "Open list", "Quit", f"Mine ({tip.split()[0]})"):
             self.assertIn(expected, texts)
         self.click(opens=False)
-        second = subprocess.run([os.environ["TRAYLINE_BINARY"]], env=self.env.app_env(), timeout=30, capture_output=True,
-                                text=True)
+        second = subprocess.run([os.environ["TRAYLINE_BINARY"]], env=self.env.app_env(), capture_output=True,
+                                text=True, timeout=30)
         self.assertEqual(second.returncode, 0, second.stderr)
         wait_for(accessible_panel, what="the second start to open the panel")
         self.click(opens=False)
