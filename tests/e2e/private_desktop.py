@@ -1,12 +1,10 @@
-"""The one harness of the whole-process tests (and the tray benchmarks): a private desktop for the
-real app, with a profile of its own, the demo instance and its test controls, a stand-in tray,
-child processes that end with it, and waits that end on a condition or a time-out, never a sleep.
-TRAYLINE_BINARY and TRAYLINE_DEMO_INSTANCE name the executables."""
+"""The harness of the whole-process tests: a private desktop for the real app (TRAYLINE_BINARY) with
+a profile of its own, the demo instance (TRAYLINE_DEMO_INSTANCE) and its test controls, a stand-in
+tray, child processes that end with it, and waits that end on a condition or a time-out."""
 
-import glob
 import json
 import os
-import select
+import re
 import shutil
 import subprocess
 import tempfile
@@ -14,9 +12,6 @@ import threading
 import time
 import urllib.request
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-ITEM = "org.kde.StatusNotifierItem"
-PROPS = "org.freedesktop.DBus.Properties"
 REFERENCE_DATE = 978307200  # 2001-01-01T00:00:00Z, the epoch of stored token expiries
 
 
@@ -38,14 +33,8 @@ class PrivateDesktop:
         self.runtime = os.path.join(self.root, "run")
         os.makedirs(self.runtime, mode=0o700)
         self.owner = owner
-        self.processes = []
-        self.url = self.watcher = self.app_log = None
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
+        self.processes, self.settings = [], {}
+        self.url = self.app_log = None
 
     def close(self):
         for p in reversed(self.processes):
@@ -68,14 +57,9 @@ class PrivateDesktop:
         first = p.stdout.readline().strip()
         assert first.startswith("Listening on "), first
         self.url = first[len("Listening on "):]
-        self.banner = dict(line.strip().split(":", 1) for line in (p.stdout.readline() for _ in range(5)))
+        self.banner = dict(re.match(r"(.+?):\s+(.*)", p.stdout.readline()).groups() for _ in range(5))
         # Keep reading what it prints (the live simulation's changes) so its pipe never fills.
         threading.Thread(target=p.stdout.read, daemon=True).start()
-        return self.url
-
-    def banner_value(self, label, sys_id=False):
-        value = self.banner[label].strip()
-        return value.split("sys_id ")[1].rstrip(")") if sys_id else value
 
     def control(self, action, **fields):
         request = urllib.request.Request(self.url + "/__control", data=json.dumps({"action": action, **fields}).encode(),
@@ -84,16 +68,13 @@ class PrivateDesktop:
             return json.loads(reply.read() or b"{}")
 
     def update_settings(self, **changes):
-        path = os.path.join(self.config, "com.brindle.trayline", "preferences.json")
-        settings = json.load(open(path)) if os.path.exists(path) else {}
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "w") as f:
-            json.dump(dict(settings, **changes), f)
+        self.settings.update(changes)
+        self.write("config/com.brindle.trayline/preferences.json", json.dumps(self.settings))
 
     def seed_signed_in_profile(self):
         """Settings, the client secret and a fresh token set, as a signed-in profile holds them."""
-        self.update_settings(instanceURL=self.url, clientID=self.banner_value("OAuth client ID"),
-                             groupSysID=self.banner_value("Assignment group", sys_id=True), autoUpdate=False)
+        self.update_settings(instanceURL=self.url, clientID=self.banner["OAuth client ID"], autoUpdate=False,
+                             groupSysID=self.banner["Assignment group"].split("sys_id ")[1].rstrip(")"))
         tokens = self.control("issue_tokens")
         token_set = {"accessToken": tokens["access_token"], "refreshToken": tokens["refresh_token"],
                      "expiresAt": time.time() - REFERENCE_DATE + tokens["expires_in"]}
@@ -101,57 +82,29 @@ class PrivateDesktop:
         os.makedirs(keychain_dir, mode=0o700)
         path = os.path.join(keychain_dir, "keychain.json")
         with open(os.open(path, os.O_WRONLY | os.O_CREAT, 0o600), "w") as f:
-            json.dump({"clientSecret": self.banner_value("OAuth client secret"), "tokens": json.dumps(token_set)}, f)
+            json.dump({"clientSecret": self.banner["OAuth client secret"], "tokens": json.dumps(token_set)}, f)
         if self.owner is not None:
-            for top, dirs, files in os.walk(self.root):
-                for name in [top] + [os.path.join(top, n) for n in dirs + files]:
-                    os.chown(name, self.owner, self.owner)
+            subprocess.run(["chown", "-R", f"{self.owner}:{self.owner}", self.root], check=True)
 
-    def install_desktop_file(self):
-        """An installed desktop file gives the app its identity, so it posts notifications."""
-        os.makedirs(os.path.join(self.data, "applications"), exist_ok=True)
-        with open(os.path.join(self.data, "applications", "com.brindle.trayline.desktop"), "w") as f:
-            f.write("[Desktop Entry]\nType=Application\nName=Trayline\nExec=trayline\n")
-
-    def start_watcher(self):
-        self.watcher = self.spawn(["/usr/bin/python3", os.path.join(HERE, "tray", "sni_watcher.py")],
-                                  stdout=subprocess.PIPE, text=True)
-        assert self.watcher.stdout.readline().strip() == "watching"
+    def write(self, name, text):
+        """A file of the desktop's, `name` relative to its root."""
+        os.makedirs(os.path.dirname(os.path.join(self.root, name)), exist_ok=True)
+        with open(os.path.join(self.root, name), "w") as f:
+            f.write(text)
 
     def app_env(self, **extra):
         return {**os.environ, "XDG_CONFIG_HOME": self.config, "XDG_DATA_HOME": self.data,
                 "XDG_RUNTIME_DIR": self.runtime, "QT_QPA_PLATFORM": "xcb",
                 "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1", "GSETTINGS_BACKEND": "memory", **extra}
 
-    def start_app(self, prefix=(), environment=None, argv=(), **extra):
-        if not self.app_log:
-            self.app_log = open(os.path.join(self.root, "app.log"), "w+")
-        return self.spawn([*prefix, os.environ["TRAYLINE_BINARY"], *argv], env=environment or self.app_env(**extra),
+    def start_app(self, prefix=(), environment=None):
+        self.app_log = open(os.path.join(self.root, "app.log"), "w+")
+        return self.spawn([*prefix, os.environ["TRAYLINE_BINARY"]], env=environment or self.app_env(),
                           stdout=self.app_log, stderr=subprocess.STDOUT)
-
-    def run_app(self, *argv):
-        """A second start (or `--toggle`), which hands over to the running one and ends."""
-        return subprocess.run([os.environ["TRAYLINE_BINARY"], *argv], env=self.app_env(), timeout=30,
-                              capture_output=True, text=True)
-
-    def instance_sockets(self):
-        return glob.glob(os.path.join(self.runtime, "trayline-*", "instance.sock"))
 
     def app_output(self):
         self.app_log.seek(0)
         return self.app_log.read()
-
-    def wait_for_item(self, timeout=30.0):
-        """The item the app registered with the stand-in watcher, as a D-Bus object."""
-        assert select.select([self.watcher.stdout], [], [], timeout)[0], f"no item registered; app: {self.app_output()}"
-        said = self.watcher.stdout.readline().split()
-        assert said[:1] == ["registered"], f"watcher said {said}; app: {self.app_output()}"
-        import dbus
-        return dbus.SessionBus().get_object(said[1], said[2])
-
-    @staticmethod
-    def icon_pixmap(item):
-        return [(int(w), int(h), bytes(data)) for w, h, data in item.Get(ITEM, "IconPixmap", dbus_interface=PROPS)]
 
 
 def bubble_digit_heights(image):
@@ -161,16 +114,13 @@ def bubble_digit_heights(image):
     width, height, pixel = image
     heights = []
     for is_fill in (lambda r, g, b: b - r > 80 and b > 200, lambda r, g, b: r - b > 80 and r > 200):
-        box = None
-        for y in range(height):
-            for x in range(width):
-                if is_fill(*pixel(x, y)):
-                    box = (min(box[0], x), min(box[1], y), max(box[2], x), max(box[3], y)) if box else (x, y, x, y)
-        if not box:
+        fill = [(x, y) for y in range(height) for x in range(width) if is_fill(*pixel(x, y))]
+        if not fill:
             heights.append(None)
             continue
-        rows = [y for y in range(box[1], box[3] + 1)
-                if any(min(pixel(x, y)) >= 190 for x in range(box[0], box[2] + 1))]
+        xs, ys = [x for x, _ in fill], [y for _, y in fill]
+        rows = [y for y in range(min(ys), max(ys) + 1)
+                if any(min(pixel(x, y)) >= 190 for x in range(min(xs), max(xs) + 1))]
         heights.append(rows[-1] - rows[0] + 1 if rows else 0)
     return heights
 
@@ -178,14 +128,6 @@ def bubble_digit_heights(image):
 def read_png(path):
     """(width, height, pixel(x, y) -> (r, g, b)) of a screenshot, read through ImageMagick."""
     ppm = subprocess.run(["convert", path, "-depth", "8", "ppm:-"], capture_output=True, check=True).stdout
-    fields, at = [], 0
-    while len(fields) < 4:  # "P6", width, height, maximum; then one whitespace byte before the pixels
-        while ppm[at:at + 1].isspace():
-            at += 1
-        end = at
-        while not ppm[end:end + 1].isspace():
-            end += 1
-        fields.append(ppm[at:end])
-        at = end
-    width, height, data = int(fields[1]), int(fields[2]), ppm[at + 1:]
-    return width, height, lambda x, y: tuple(data[(y * width + x) * 3:(y * width + x) * 3 + 3])
+    header = re.match(rb"P6\s+(\d+)\s+(\d+)\s+\d+\s", ppm)  # then the pixels, three bytes each
+    width, data = int(header[1]), ppm[header.end():]
+    return width, int(header[2]), lambda x, y: tuple(data[(y * width + x) * 3:(y * width + x) * 3 + 3])

@@ -1,8 +1,10 @@
 #!/usr/bin/python3
-"""Installs of the real build: the FHS layout staged with DESTDIR (what a package holds), and what an
-install does to a prefix that already holds an older one, in either layout.
+"""Installs of the real build: the FHS layout staged with DESTDIR (what a package holds), how its
+executable finds the tray library (and an MCP run none), what an install does to a prefix that
+already holds an older one, in either layout, and the Debian package packaging/make-deb makes: its
+fields and dependencies, its files, no trace of the build machine's paths, lintian without errors.
 
-Run with TRAYLINE_CMAKE, TRAYLINE_BUILD_DIR and TRAYLINE_VERSION set."""
+Run with TRAYLINE_CMAKE, TRAYLINE_BUILD_DIR, TRAYLINE_SOURCE_DIR and TRAYLINE_VERSION set."""
 
 import json
 import os
@@ -12,7 +14,8 @@ import subprocess
 import tempfile
 import unittest
 
-BUILD = os.environ["TRAYLINE_BUILD_DIR"]
+BUILD = os.path.realpath(os.environ["TRAYLINE_BUILD_DIR"])
+SOURCE = os.path.realpath(os.environ["TRAYLINE_SOURCE_DIR"])
 VERSION = os.environ["TRAYLINE_VERSION"]
 APP_ID = "com.brindle.trayline"
 ICON_SIZES = (16, 22, 24, 32, 48, 64, 128, 256)
@@ -26,13 +29,21 @@ def install(destdir, component=None, prefix="/usr"):
 
 
 def run(argv, stdin="", **env):
+    """`argv` on a profile of its own, with `env` changed (a variable given None is unset)."""
     scratch = tempfile.mkdtemp(prefix="trayline-run-")
     try:
         environment = dict(os.environ, XDG_CONFIG_HOME=f"{scratch}/config", XDG_DATA_HOME=f"{scratch}/data",
                            XDG_RUNTIME_DIR=scratch, **env)
+        environment = {name: value for name, value in environment.items() if value is not None}
         return subprocess.run(argv, input=stdin, capture_output=True, text=True, timeout=30, env=environment)
     finally:
         shutil.rmtree(scratch)
+
+
+def tray_start(trayline):
+    """What a tray start says when a platform plugin that does not exist stops the toolkit right
+    after the tray library is in."""
+    return run([trayline], QT_QPA_PLATFORM="no-such-platform").stderr
 
 
 def png_size(path):
@@ -76,27 +87,37 @@ class StagedPackageInstall(unittest.TestCase):
                 self.assertIn(argv[-1], refused.stderr)
                 self.assertIn("Usage: trayline", refused.stderr)
 
-    def test_mcp_answers_initialize_as_the_installed_version_whatever_else_is_given(self):
+    def test_mcp_answers_initialize_as_the_installed_version_and_maps_no_qt_library(self):
         line = json.dumps({"jsonrpc": "2.0", "id": 1, "method": "initialize",
                            "params": {"protocolVersion": "2025-06-18"}}) + "\n"
         for argv in (["--mcp"], ["--bogus", "--mcp"]):
             with self.subTest(argv=argv):
-                served = run([self.trayline, *argv], stdin=line)
+                # The dynamic loader reports every library it loads, at start and later, on stderr.
+                served = run([self.trayline, *argv], stdin=line, LD_DEBUG="libs")
                 self.assertEqual(served.returncode, 0, served.stderr)
                 reply = json.loads(served.stdout.splitlines()[0])
                 self.assertEqual(reply["result"]["serverInfo"], {"name": "trayline", "version": VERSION})
+                self.assertIn("libc.so", served.stderr, "no loader report")
+                self.assertNotRegex(served.stderr, "libQt6|libtrayline-tray")
 
-    def test_tray_library_is_found_in_lib_trayline(self):
-        # A platform plugin that does not exist stops the toolkit right after the library is in.
-        started = run([self.trayline], QT_QPA_PLATFORM="no-such-platform")
-        self.assertNotIn("cannot load the tray application", started.stderr)
-        self.assertIn("no-such-platform", started.stderr)
+    def test_tray_library_found_in_lib_trayline_and_its_absence_or_no_session_said_clearly(self):
+        self.assertIn("no-such-platform", tray_start(self.trayline), "the library was not loaded")
+        lone = f"{self.stage}/lone/bin/trayline"
+        os.makedirs(os.path.dirname(lone))
+        shutil.copy(self.trayline, lone)
+        for argv, env, said in (([lone], {}, "cannot load the tray application"),
+                                ([self.trayline], {"DISPLAY": None, "WAYLAND_DISPLAY": None, "QT_QPA_PLATFORM": None},
+                                 "needs a graphical session")):
+            with self.subTest(said=said):
+                refused = run(argv, **env)
+                self.assertEqual(refused.returncode, 1)
+                self.assertIn(said, refused.stderr)
+                self.assertIn('"trayline --mcp" runs the MCP server', refused.stderr)
 
-    def test_desktop_file_metainfo_and_man_page_pass_their_checks(self):
+    def test_desktop_file_metainfo_man_page_and_icons(self):
         desktop = f"{self.usr}/share/applications/{APP_ID}.desktop"
         checked = subprocess.run(["desktop-file-validate", desktop], capture_output=True, text=True)
         self.assertEqual(checked.returncode, 0, checked.stdout)
-        self.assertNotIn("error", checked.stdout)
 
         metainfo = f"{self.usr}/share/metainfo/{APP_ID}.metainfo.xml"
         checked = subprocess.run(["appstreamcli", "validate", "--no-net", "--pedantic", metainfo],
@@ -111,13 +132,10 @@ class StagedPackageInstall(unittest.TestCase):
                                f"{self.usr}/share/man/man1/trayline.1"],
                               capture_output=True, text=True, env=dict(os.environ, LC_ALL="C.UTF-8"))
         self.assertEqual((page.returncode, page.stderr), (0, ""))
-
-    def test_every_icon_size_and_the_scalable_one(self):
         for size in ICON_SIZES:
             with self.subTest(size=size):
                 self.assertEqual(png_size(f"{self.usr}/share/icons/hicolor/{size}x{size}/apps/{APP_ID}.png"),
                                  (size, size))
-        self.assertTrue(os.path.isfile(f"{self.usr}/share/icons/hicolor/scalable/apps/{APP_ID}.svg"))
 
 
 class InstallOverAnOlderOne(unittest.TestCase):
@@ -163,11 +181,66 @@ class InstallOverAnOlderOne(unittest.TestCase):
         self.assertFalse(os.path.exists(f"{contents}/Resources/left-over.txt"))
         for path in ("Info.plist", "bin/trayline", "lib/libtrayline-tray.so", "Resources/CHANGELOG.md",
                      f"Resources/applications/{APP_ID}.desktop", f"Resources/metainfo/{APP_ID}.metainfo.xml",
-                     "Resources/man/man1/trayline.1", f"Resources/icons/hicolor/scalable/apps/{APP_ID}.svg",
-                     *(f"Resources/icons/hicolor/{s}x{s}/apps/{APP_ID}.png" for s in ICON_SIZES)):
+                     "Resources/man/man1/trayline.1", f"Resources/icons/hicolor/scalable/apps/{APP_ID}.svg"):
             self.assertTrue(os.path.isfile(f"{contents}/{path}"), path)
         self.assertFalse(os.path.exists(f"{self.stage}/opt/bin"), "the FHS layout came along")
         self.assertEqual(run([f"{contents}/bin/trayline", "--version"]).stdout, f"trayline {VERSION}\n")
+        self.assertIn("no-such-platform", tray_start(f"{contents}/bin/trayline"), "Contents/lib was not searched")
+
+
+class DebianPackage(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.out = tempfile.mkdtemp(prefix="trayline-deb-")
+        # A builder with a private umask still makes a package whose files everyone can read.
+        made = subprocess.run([f"{SOURCE}/packaging/make-deb", "--build", BUILD, "--out", cls.out],
+                              capture_output=True, text=True, timeout=600, preexec_fn=lambda: os.umask(0o077))
+        assert made.returncode == 0, made.stderr
+        cls.deb = made.stdout.strip()
+        cls.tree = f"{cls.out}/tree"
+        subprocess.run(["dpkg-deb", "-x", cls.deb, cls.tree], check=True)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.out)
+
+    def field(self, name):
+        return subprocess.run(["dpkg-deb", "--field", self.deb, name], capture_output=True, text=True,
+                              check=True).stdout.strip()
+
+    def test_name_fields_and_computed_dependencies(self):
+        arch = subprocess.run(["dpkg", "--print-architecture"], capture_output=True, text=True).stdout.strip()
+        self.assertEqual(os.path.basename(self.deb), f"trayline_{VERSION}_{arch}.deb")
+        self.assertEqual((self.field("Package"), self.field("Version"), self.field("Architecture")),
+                         ("trayline", VERSION, arch))
+        depends = [d.strip().split(" ")[0] for d in self.field("Depends").split(",")]
+        # What the binaries link, as dpkg-shlibdeps found it (with versions), plus the platform plugins.
+        for package in ("libc6", "libqt6widgets6", "libqt6dbus6", "libcurl4", "libsecret-1-0", "qt6-qpa-plugins"):
+            self.assertIn(package, depends)
+        self.assertRegex(self.field("Depends"), r"libqt6widgets6 \(>= [0-9.]+\)")
+        info = subprocess.run(["dpkg-deb", "--info", self.deb], capture_output=True, text=True).stdout
+        # No maintainer scripts: removing or purging the package cannot touch anyone's home.
+        self.assertNotRegex(info, r"\b(preinst|postinst|prerm|postrm)\b")
+
+    def test_files_in_place(self):
+        listing = subprocess.run(["dpkg-deb", "--contents", self.deb], capture_output=True, text=True).stdout
+        entries = {line.split()[5]: line.split()[0] for line in listing.splitlines()}
+        for path in ("bin/trayline", "lib/trayline/libtrayline-tray.so", f"share/applications/{APP_ID}.desktop",
+                     f"share/metainfo/{APP_ID}.metainfo.xml", "share/man/man1/trayline.1.gz",
+                     f"share/icons/hicolor/scalable/apps/{APP_ID}.svg", f"share/icons/hicolor/22x22/apps/{APP_ID}.png",
+                     "share/doc/trayline/copyright", "share/doc/trayline/changelog.gz"):
+            self.assertEqual(entries.get(f"./usr/{path}"), "-rwxr-xr-x" if path == "bin/trayline" else "-rw-r--r--", path)
+        self.assertEqual([p for p in entries if not p.startswith("./usr/")], ["./"])
+        self.assertEqual({line.split()[1] for line in listing.splitlines()}, {"root/root"})
+
+    def test_no_build_path_in_any_file(self):
+        leaks = subprocess.run(["grep", "-rlaF", "-e", BUILD, "-e", SOURCE, self.tree], capture_output=True, text=True)
+        self.assertEqual(leaks.stdout, "")
+
+    def test_lintian_finds_no_error_and_no_warning(self):
+        checked = subprocess.run(["lintian", "--fail-on", "error,warning", self.deb], capture_output=True, text=True)
+        tags = [line for line in checked.stdout.splitlines() if line[:2] in ("E:", "W:")]
+        self.assertEqual((checked.returncode, tags), (0, []), checked.stdout + checked.stderr)
 
 
 if __name__ == "__main__":

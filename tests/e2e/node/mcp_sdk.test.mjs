@@ -1,7 +1,6 @@
 // trayline --mcp as a real MCP client sees it: the official TypeScript SDK client over stdio, the
-// demo instance as a child process, an isolated profile and tokens in a real keyring. Which requests
-// the tools send, how they check their arguments and how their texts read is the dispatcher's and
-// the renderer's test (tests/core/mcp).
+// demo instance as a child process, an isolated profile and tokens in a real keyring. What each
+// tool sends and says is the dispatcher's and the renderer's test (tests/core/mcp).
 //
 // Needs TRAYLINE_BINARY and TRAYLINE_DEMO_INSTANCE, and a Secret Service (tests/support/with-keyring).
 
@@ -17,9 +16,8 @@ import { StdioClientTransport } from '@modelcontextprotocol/sdk/client/stdio.js'
 
 const TRAYLINE = process.env.TRAYLINE_BINARY;
 const DEMO = process.env.TRAYLINE_DEMO_INSTANCE;
-const DEMO_GROUP = '4fa3c1e2b7d94e0a8c6b2d1f0e9a7c35';
 
-let demo, baseUrl, root, client, transport, stderrText = '';
+let demo, baseUrl, root, client;
 const prefs = {};
 
 async function control(body) {
@@ -35,15 +33,9 @@ function setPreferences(changes) {
     writeFileSync(join(dir, 'preferences.json'), JSON.stringify(prefs));
 }
 
-function keyring(account, label, secret) {
-    execFileSync('secret-tool', ['store', '--label', label, 'service', 'com.brindle.Trayline', 'account', account],
-                 { input: secret });
-}
-
-async function insertTask(fields) {
-    const { sys_id } = await control({ action: 'insert_task', fields });
-    const { record } = await control({ action: 'record', table: 'sc_task', sys_id });
-    return { id: sys_id, number: record.number, record };
+function keyring(account, secret) {
+    execFileSync('secret-tool', ['store', '--label', `Trayline ${account}`, 'service', 'com.brindle.Trayline',
+                                 'account', account], { input: secret });
 }
 
 async function callText(name, args = {}) {
@@ -52,8 +44,6 @@ async function callText(name, args = {}) {
     assert.equal(result.content[0].type, 'text');
     return { text: result.content[0].text, isError: result.isError };
 }
-
-const navUrl = (id) => `${baseUrl}/nav_to.do?uri=sc_task.do%3Fsys_id%3D${id}`;
 
 before(async () => {
     demo = spawn(DEMO, ['--port', '0', '--control'], { stdio: ['ignore', 'pipe', 'inherit'] });
@@ -65,23 +55,16 @@ before(async () => {
 
     root = mkdtempSync(join(tmpdir(), 'trayline-e2e-'));
     mkdirSync(join(root, 'data'), { recursive: true });
-    setPreferences({ instanceURL: baseUrl, clientID: 'b2f7e91c4d3a4c8e9f60a1d2c3b4e5f6', groupSysID: DEMO_GROUP,
-                     mcpAllowWrites: false });
-    keyring('clientSecret', 'Trayline clientSecret', 'tray+line/demo-secret');
+    setPreferences({ instanceURL: baseUrl, clientID: 'b2f7e91c4d3a4c8e9f60a1d2c3b4e5f6',
+                     groupSysID: '4fa3c1e2b7d94e0a8c6b2d1f0e9a7c35', mcpAllowWrites: false });
+    keyring('clientSecret', 'tray+line/demo-secret');
     const t = await control({ action: 'issue_tokens' });
     const expiresAt = (Date.now() - Date.UTC(2001, 0, 1)) / 1000 + t.expires_in;
-    keyring('tokens', 'Trayline tokens',
-            JSON.stringify({ accessToken: t.access_token, refreshToken: t.refresh_token, expiresAt }));
+    keyring('tokens', JSON.stringify({ accessToken: t.access_token, refreshToken: t.refresh_token, expiresAt }));
 
-    // US-English dates in UTC, whatever the machine's locale.
-    const env = { ...process.env, XDG_CONFIG_HOME: join(root, 'config'), XDG_DATA_HOME: join(root, 'data'),
-                  LANG: 'en_US.UTF-8', TZ: 'UTC' };
-    delete env.LC_ALL;
-    delete env.LC_TIME;
-    transport = new StdioClientTransport({ command: TRAYLINE, args: ['--mcp'], env, stderr: 'pipe' });
-    transport.stderr.on('data', (chunk) => { stderrText += chunk; });
+    const env = { ...process.env, XDG_CONFIG_HOME: join(root, 'config'), XDG_DATA_HOME: join(root, 'data') };
     client = new Client({ name: 'trayline-e2e', version: '1.0.0' });
-    await client.connect(transport);
+    await client.connect(new StdioClientTransport({ command: TRAYLINE, args: ['--mcp'], env }));
 });
 
 after(async () => {
@@ -97,46 +80,22 @@ test('the SDK client connects on a version the server chose, and pings', async (
     await client.ping();
 });
 
-test('tools/list passes the SDK schema with every tool and its required arguments', async () => {
+test('tools/list passes the SDK schema, with the write tools once writes are allowed', async () => {
     setPreferences({ mcpAllowWrites: true });
-    const { tools } = await client.listTools();
-    assert.deepEqual(tools.map((t) => [t.name, ...(t.inputSchema.required ?? [])]),
-                     [['list_my_tasks'], ['list_group_queue'], ['list_completed'], ['get_task', 'task'],
-                      ['list_group_members'], ['find_user', 'name'], ['search_records', 'table', 'query'],
-                      ['assign_task', 'task', 'assignee'], ['close_task', 'task', 'resolution'],
-                      ['add_note', 'task', 'text']]);
+    const { tools } = await client.listTools();  // the SDK checks the result against its schema
+    assert.deepEqual(tools.slice(-3).map((t) => t.name), ['assign_task', 'close_task', 'add_note']);
 });
 
-test('get_task and search_records read one record', async () => {
-    const t = await insertTask({ short_description: 'Desk phone dead', description: 'No dial tone since Monday.' });
-    const detail = (await callText('get_task', { task: ` ${t.number} ` })).text;
-    assert.ok(detail.includes('Desk phone dead') && detail.includes('No dial tone since Monday.'), detail);
-    assert.ok(detail.endsWith(`\n\nsys_id: ${t.id}`), detail);
-    assert.equal((await callText('search_records', { table: 'sc_task', query: `number=${t.number}`,
-                                                     fields: 'number,short_description' })).text,
-                 `[\n  {\n    "number": "${t.number}",\n    "short_description": "Desk phone dead"\n  }\n]`);
-});
-
-test('write tools change the record and report what they did', async () => {
+test('a read and a write reach the instance with the keyring\'s tokens', async () => {
     setPreferences({ mcpAllowWrites: true });
-    const t = await insertTask({ short_description: 'Reset password' });
-    const record = async () => (await control({ action: 'record', table: 'sc_task', sys_id: t.id })).record;
-
-    assert.deepEqual(await callText('assign_task', { task: t.number, assignee: 'Priya Natarajan' }),
-                     { text: `Assigned ${t.number} to Priya Natarajan.\n${navUrl(t.id)}`, isError: false });
-    assert.deepEqual(await callText('add_note', { task: t.id, text: 'Called the user.', type: 'comment' }),
-                     { text: `Added comment to ${t.number}.`, isError: false });
-    assert.deepEqual(await callText('add_note', { task: t.number, text: 'Checked AD.' }),
-                     { text: `Added work note to ${t.number}.`, isError: false });
-    assert.deepEqual(await callText('close_task', { task: t.number, resolution: 'Password reset.' }),
-                     { text: `Closed ${t.number}.\n${navUrl(t.id)}`, isError: false });
+    const { sys_id: id } = await control({ action: 'insert_task', fields: { short_description: 'Desk phone dead',
+                                                                            description: 'No dial tone.' } });
+    const record = async () => (await control({ action: 'record', table: 'sc_task', sys_id: id })).record;
+    const { number } = await record();
+    const detail = (await callText('get_task', { task: number })).text;
+    assert.ok(detail.includes('No dial tone.') && detail.endsWith(`\n\nsys_id: ${id}`), detail);
+    assert.deepEqual(await callText('close_task', { task: number, resolution: 'Replaced the phone.' }),
+                     { text: `Closed ${number}.\n${baseUrl}/nav_to.do?uri=sc_task.do%3Fsys_id%3D${id}`, isError: false });
     const r = await record();
-    assert.equal(r.state, '5');
-    assert.equal(r.u_resolution, 'Password reset.');
-    assert.deepEqual(r.comments.map((c) => c.value), ['Called the user.']);
-    assert.deepEqual(r.work_notes.map((c) => c.value), ['Checked AD.']);
-});
-
-test('stderr carries only the ready line', () => {
-    assert.equal(stderrText, '[trayline-mcp] ready (Trayline dev, writes disabled)\n');
+    assert.deepEqual([r.state, r.u_resolution], ['5', 'Replaced the phone.']);
 });

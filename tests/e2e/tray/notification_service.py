@@ -3,6 +3,7 @@
 <title>" for every Notify, flushed; a line "click <id>" on standard input sends ActionInvoked
 (<id>, "default"), as a server does when the user clicks that notification."""
 
+import itertools
 import sys
 
 import dbus
@@ -14,12 +15,11 @@ NAME = "org.freedesktop.Notifications"
 
 
 class Service(dbus.service.Object):
-    next_id = 1
+    numbers = itertools.count(1)
 
     @dbus.service.method(NAME, in_signature="susssasa{sv}i", out_signature="u")
     def Notify(self, app, replaces, icon, title, body, actions, hints, timeout):
-        number = replaces or Service.next_id
-        Service.next_id += not replaces
+        number = replaces or next(self.numbers)
         print("notified", number, title, flush=True)
         return number
 
@@ -34,13 +34,10 @@ class Service(dbus.service.Object):
 
 def on_input(source, condition, service):
     line = sys.stdin.readline()
-    if not line:
-        GLib.MainLoop().quit()
-        return False
     if line.startswith("click "):
         service.ActionInvoked(dbus.UInt32(int(line.split()[1])), "default")
         print("clicked", flush=True)
-    return True
+    return bool(line)  # no more once the input has ended
 
 
 if __name__ == "__main__":

@@ -1,12 +1,13 @@
 #!/usr/bin/python3
 """The real trayline inside real tray hosts, read back from screenshots as a person sees them:
 xfce4-panel on X11 (run inside xvfb-run), trayer (an XEmbed tray alone, with no StatusNotifier
-watcher) and waybar on a headless sway (Wayland). Each test has its own session bus, started with
-the environment the host's activated services need, its own host and a seeded, signed-in profile.
-Screenshots land in TRAYLINE_SCREENSHOT_DIR."""
+watcher) and waybar on a headless sway (Wayland). Each test has its own session bus, host and
+signed-in profile. Screenshots land in TRAYLINE_SCREENSHOT_DIR."""
 
 import json
 import os
+import re
+import shutil
 import subprocess
 import sys
 import unittest
@@ -14,31 +15,28 @@ import unittest
 from Xlib import X, display
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-from private_desktop import ITEM, PrivateDesktop, bubble_digit_heights, read_png, wait_for  # noqa: E402
+from private_desktop import PrivateDesktop, bubble_digit_heights, read_png, wait_for  # noqa: E402
 
 SCREENSHOTS = os.environ.get("TRAYLINE_SCREENSHOT_DIR", "/tmp")
 APP_ID = "com.brindle.trayline"
+ITEM = "org.kde.StatusNotifierItem"
+WATCHER = "org.kde.StatusNotifierWatcher"
+QUIET = {"stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
 LEAST_DIGIT_HEIGHT = 7  # at icon size 22
 XFCE_PANEL = """<?xml version="1.0" encoding="UTF-8"?>
 <channel name="xfce4-panel" version="1.0">
   <property name="configver" type="int" value="2"/>
   <property name="panels" type="array">
     <value type="int" value="1"/>
-    <property name="dark-mode" type="bool" value="false"/>
     <property name="panel-1" type="empty">
       <property name="position" type="string" value="p=6;x=0;y=0"/>
-      <property name="length" type="uint" value="100"/>
-      <property name="position-locked" type="bool" value="true"/>
       <property name="size" type="uint" value="30"/>
       <property name="icon-size" type="uint" value="22"/>
       <property name="plugin-ids" type="array"><value type="int" value="1"/></property>
     </property>
   </property>
   <property name="plugins" type="empty">
-    <property name="plugin-1" type="string" value="systray">
-      <property name="icon-size" type="int" value="22"/>
-      <property name="square-icons" type="bool" value="true"/>
-    </property>
+    <property name="plugin-1" type="string" value="systray"/>
   </property>
 </channel>
 """
@@ -46,17 +44,18 @@ XFCE_PANEL = """<?xml version="1.0" encoding="UTF-8"?>
 
 class HostTest(unittest.TestCase):
     prefix = ()  # how to run a program as the desktop's user
+    owner = None  # that user's uid, when it is not ours
 
     def setUp(self):
-        self.env = PrivateDesktop(owner=self.owner())
+        self.env = PrivateDesktop(owner=self.owner)
         self.addCleanup(self.env.close)
         self.env.start_instance()
 
-    def owner(self):
-        return None
-
-    def start_bus(self, environment):
-        """A private session bus whose activated services (xfconfd) see `environment`."""
+    def start_desktop(self, **extra):
+        """The signed-in profile (last: it hands the profile to its owner) and a session bus whose
+        activated services (xfconfd) see the desktop's environment."""
+        self.env.seed_signed_in_profile()
+        environment = self.env.app_env(HOME=self.env.root, **extra)
         bus = self.env.spawn([*self.prefix, "dbus-daemon", "--session", "--nofork", "--print-address=1"],
                              env=environment, stdout=subprocess.PIPE, text=True)
         environment["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().strip()
@@ -65,48 +64,38 @@ class HostTest(unittest.TestCase):
     def run_as_user(self, argv, environment, **kw):
         return subprocess.run([*self.prefix, *argv], env=environment, capture_output=True, text=True, timeout=30, **kw)
 
-    def has_owner(self, environment, name):
-        said = self.run_as_user(["dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus",
-                                 "/org/freedesktop/DBus", "org.freedesktop.DBus.NameHasOwner", f"string:{name}"],
-                                environment)
-        return "boolean true" in said.stdout
+    def bus_call(self, environment, method, *args):
+        return self.run_as_user(["dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus",
+                                 "/org/freedesktop/DBus", f"org.freedesktop.DBus.{method}", *args], environment).stdout
 
-    def read_counts(self, shoot, name, timeout=60):
-        """Screenshots of the host's strip until both bubbles show at full opacity (the first refresh
-        is in); their digit heights, and the strip saved for a person to look at."""
+    def has_owner(self, environment, name):
+        return "boolean true" in self.bus_call(environment, "NameHasOwner", f"string:{name}")
+
+    def assert_counts_readable(self, app, shoot, environment, name, least=LEAST_DIGIT_HEIGHT, timeout=60):
+        """Screenshots of the host's strip (`shoot` + a path) until both bubbles show at full opacity
+        (the first refresh is in): their digits at least `least` high, the app still running."""
         path = os.path.join(self.env.root, "strip.png")
 
         def counts_drawn():
-            shoot(path)
+            self.run_as_user([*shoot, path], environment, check=True)
             heights = bubble_digit_heights(read_png(path))
             return heights if None not in heights else None
         heights = wait_for(counts_drawn, timeout=timeout, step=0.5, what="both counts in the host's strip")
         os.makedirs(SCREENSHOTS, exist_ok=True)
-        subprocess.run(["cp", path, os.path.join(SCREENSHOTS, name)], check=True)
-        return heights
+        shutil.copy(path, os.path.join(SCREENSHOTS, name))
+        self.assertGreaterEqual(min(heights), least, heights)
+        self.assertIsNone(app.poll(), self.env.app_output())
 
 
 class XfcePanel(HostTest):
     def test_both_counts_readable_at_icon_size_22(self):
-        env = self.env
-        env.seed_signed_in_profile()
-        channel = os.path.join(env.config, "xfce4", "xfconf", "xfce-perchannel-xml")
-        os.makedirs(channel)
-        with open(os.path.join(channel, "xfce4-panel.xml"), "w") as f:
-            f.write(XFCE_PANEL)
-        desktop = self.start_bus(env.app_env(HOME=env.root))
-        env.spawn(["xfce4-panel", "--disable-wm-check"], env=desktop, stdout=subprocess.DEVNULL,
-                  stderr=subprocess.DEVNULL)
-        wait_for(lambda: self.has_owner(desktop, "org.kde.StatusNotifierWatcher"), what="the panel's tray")
-        app = env.start_app(DBUS_SESSION_BUS_ADDRESS=desktop["DBUS_SESSION_BUS_ADDRESS"], HOME=env.root)
-
-        heights = self.read_counts(lambda path: subprocess.run(
-            ["import", "-window", "root", "-crop", "1280x30+0+0", path], check=True, env=desktop),
-            "xfce4-panel-strip-light.png")
-        subprocess.run(["import", "-window", "root", os.path.join(SCREENSHOTS, "xfce4-panel-desktop.png")],
-                       check=True, env=desktop)
-        self.assertGreaterEqual(min(heights), LEAST_DIGIT_HEIGHT, heights)
-        self.assertIsNone(app.poll(), env.app_output())
+        self.env.write("config/xfce4/xfconf/xfce-perchannel-xml/xfce4-panel.xml", XFCE_PANEL)
+        desktop = self.start_desktop()
+        self.env.spawn(["xfce4-panel", "--disable-wm-check"], env=desktop, **QUIET)
+        wait_for(lambda: self.has_owner(desktop, WATCHER), what="the panel's tray")
+        app = self.env.start_app(environment=desktop)
+        self.assert_counts_readable(app, ["import", "-window", "root", "-crop", "1280x30+0+0"], desktop,
+                                    "xfce4-panel-strip-light.png")
 
 
 class TrayerXEmbedOnly(HostTest):
@@ -114,85 +103,63 @@ class TrayerXEmbedOnly(HostTest):
     waiting out the tray wait and opening its window."""
 
     def test_both_counts_readable_in_an_xembed_tray(self):
-        env = self.env
-        env.seed_signed_in_profile()
-        desktop = self.start_bus(env.app_env(HOME=env.root))
-        env.spawn(["trayer", "--edge", "top", "--align", "left", "--widthtype", "pixel", "--width", "200",
-                   "--heighttype", "pixel", "--height", "24", "--iconspacing", "2"],
-                  env=desktop, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        desktop = self.start_desktop()
+        self.env.spawn(["trayer", "--edge", "top", "--align", "left", "--widthtype", "pixel", "--width", "200",
+                        "--heighttype", "pixel", "--height", "24", "--iconspacing", "2"], env=desktop, **QUIET)
         x = display.Display()
         wait_for(lambda: x.get_selection_owner(x.intern_atom("_NET_SYSTEM_TRAY_S0")) != X.NONE, what="trayer")
-        app = env.start_app(DBUS_SESSION_BUS_ADDRESS=desktop["DBUS_SESSION_BUS_ADDRESS"], HOME=env.root)
-        # Well inside the 30 s after which an app that found no tray opens its window instead.
-        heights = self.read_counts(lambda path: subprocess.run(
-            ["import", "-window", "root", "-crop", "200x24+0+0", path], check=True, env=desktop),
-            "trayer-strip.png", timeout=25)
-        self.assertGreaterEqual(min(heights), 5, heights)  # trayer gives its icons their own size
-        self.assertFalse(self.has_owner(desktop, "org.kde.StatusNotifierWatcher"))
-        self.assertNotIn("no system tray found", env.app_output())
-        self.assertIsNone(app.poll(), env.app_output())
+        app = self.env.start_app(environment=desktop)
+        # trayer gives its icons their own size. An app that found no tray says so before its window
+        # opens (which might show bubbles where the strip is).
+        self.assert_counts_readable(app, ["import", "-window", "root", "-crop", "200x24+0+0"], desktop,
+                                    "trayer-strip.png", least=5)
+        self.assertNotIn("no system tray found", self.env.app_output())
+        self.assertFalse(self.has_owner(desktop, WATCHER))
 
 
 class WaybarOnSway(HostTest):
     # sway refuses to run as root: then the desktop (bus, compositor, bar, app) runs as nobody.
-    prefix = ("setpriv", "--reuid=65534", "--regid=65534", "--clear-groups") if os.getuid() == 0 else ()
-
-    def owner(self):
-        return 65534 if os.getuid() == 0 else None
+    if os.getuid() == 0:
+        prefix, owner = ("setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"), 65534
 
     def test_both_counts_readable_and_the_panel_floats(self):
-        env = self.env
-        for program, text in (("sway/config", "output HEADLESS-1 resolution 1280x800\nexec waybar\n"),
-                              ("waybar/config", json.dumps({"layer": "top", "position": "top", "height": 30,
-                                                            "modules-right": ["tray", "clock"],
-                                                            "tray": {"icon-size": 22, "spacing": 4}}))):
-            os.makedirs(os.path.dirname(os.path.join(env.config, program)), exist_ok=True)
-            with open(os.path.join(env.config, program), "w") as f:
-                f.write(text)
-        env.seed_signed_in_profile()  # also hands the whole profile to its owner
-        desktop = env.app_env(HOME=env.root, WLR_BACKENDS="headless", WLR_RENDERER="pixman",
-                              WLR_LIBINPUT_NO_DEVICES="1")
+        self.env.write("config/sway/config", "output HEADLESS-1 resolution 1280x800\nexec waybar\n")
+        self.env.write("config/waybar/config", json.dumps({"layer": "top", "position": "top", "height": 30,
+                                                       "modules-right": ["tray", "clock"],
+                                                       "tray": {"icon-size": 22, "spacing": 4}}))
+        desktop = self.start_desktop(WLR_BACKENDS="headless", WLR_RENDERER="pixman", WLR_LIBINPUT_NO_DEVICES="1")
         desktop.pop("DISPLAY", None)
-        self.start_bus(desktop)
-        sway = env.spawn([*self.prefix, "sway"], env=desktop, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        sockets = lambda prefix: [n for n in os.listdir(env.runtime) if n.startswith(prefix) and "." not in n[len(prefix):]]
-        desktop["WAYLAND_DISPLAY"] = wait_for(lambda: sockets("wayland-") and sockets("wayland-")[0], what="sway")
-        desktop["SWAYSOCK"] = os.path.join(env.runtime, wait_for(
-            lambda: [n for n in os.listdir(env.runtime) if n.startswith("sway-ipc.")], what="sway's socket")[0])
-        wait_for(lambda: self.has_owner(desktop, "org.kde.StatusNotifierWatcher"), what="waybar's tray")
-        app = env.start_app(self.prefix, dict(desktop, QT_QPA_PLATFORM="wayland"))
-
-        heights = self.read_counts(lambda path: self.run_as_user(["grim", "-g", "0,0 1280x30", path], desktop,
-                                                                 check=True), "waybar-strip-dark.png")
-        self.assertGreaterEqual(min(heights), LEAST_DIGIT_HEIGHT, heights)
+        self.env.spawn([*self.prefix, "sway"], env=desktop, **QUIET)
+        runtime = lambda prefix: [n for n in os.listdir(self.env.runtime) if re.fullmatch(prefix, n)]
+        desktop["WAYLAND_DISPLAY"] = wait_for(lambda: runtime(r"wayland-\d+"), what="sway")[0]
+        desktop["SWAYSOCK"] = os.path.join(self.env.runtime, wait_for(lambda: runtime(r"sway-ipc\..*"),
+                                                                      what="sway's socket")[0])
+        wait_for(lambda: self.has_owner(desktop, WATCHER), what="waybar's tray")
+        app = self.env.start_app(self.prefix, dict(desktop, QT_QPA_PLATFORM="wayland"))
+        self.assert_counts_readable(app, ["grim", "-g", "0,0 1280x30"], desktop, "waybar-strip-dark.png")
 
         # The host's click: the panel opens floating (a fixed-size window), placed by the compositor.
-        names = self.run_as_user(["dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus",
-                                  "/org/freedesktop/DBus", "org.freedesktop.DBus.ListNames"], desktop).stdout
-        item = next(w.strip('"') for w in names.split() if w.strip('"').startswith(ITEM + "-"))
+        item = next(w.strip('"') for w in self.bus_call(desktop, "ListNames").split()
+                    if w.strip('"').startswith(ITEM + "-"))
         self.run_as_user(["dbus-send", "--session", "--print-reply", f"--dest={item}", "/StatusNotifierItem",
                           f"{ITEM}.Activate", "int32:1200", "int32:15"], desktop, check=True)
 
+        def windows(node, floating=False):
+            yield node, floating
+            for child in node.get("nodes", []):
+                yield from windows(child, floating)
+            for child in node.get("floating_nodes", []):
+                yield from windows(child, True)
+
         def panel():
             tree = json.loads(self.run_as_user(["swaymsg", "-t", "get_tree"], desktop).stdout or "{}")
-            found = []
-
-            def walk(node, floating):
-                if node.get("app_id") == APP_ID and node.get("visible"):
-                    found.append((node, floating))
-                for child in node.get("nodes", []):
-                    walk(child, floating)
-                for child in node.get("floating_nodes", []):
-                    walk(child, True)
-            walk(tree, False)
-            return found and found[0]
+            return next(((n, f) for n, f in windows(tree) if n.get("app_id") == APP_ID and n.get("visible")), None)
         node, floating = wait_for(panel, what="the panel on sway")
         self.assertTrue(floating, node)
         self.assertLess(node["rect"]["width"], 1280)
         self.assertLess(node["rect"]["height"], 800 - 30)
         self.assertNotEqual(node.get("border"), "normal", "sway drew a title bar")
-        self.assertIsNone(app.poll(), env.app_output())
-        self.assertIsNone(sway.poll())
+        self.assertIsNone(app.poll(), self.env.app_output())
 
 
 if __name__ == "__main__":
