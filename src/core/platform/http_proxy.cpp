@@ -56,8 +56,10 @@ struct Resolver {
     std::map<std::string, Entry> cache;
 };
 
+// Never destroyed: freeing the factory at exit tears down a PAC file's JavaScript engine while its
+// own threads still run, which crashed processes on their way out.
 Resolver& resolver() {
-    static Resolver r;
+    static Resolver& r = *new Resolver;
     return r;
 }
 
