@@ -48,12 +48,6 @@ std::string started(DemoInstance& instance) {
     return instance.baseUrl();
 }
 
-std::string tasksPath(const Params& params) { return withQuery("/api/now/table/sc_task", params); }
-
-Params authorizeParams(const std::string& state = "3F2504E0-4F89-41D3-9A0C-0305E82C3301") {
-    return {{"response_type", "code"}, {"client_id", kClientId}, {"redirect_uri", kRedirectUri}, {"state", state}};
-}
-
 // A query parameter of a redirect's Location.
 std::string locationParam(const httplib::Result& r, const std::string& name) {
     const std::string loc = r->get_header_value("Location");
@@ -71,21 +65,15 @@ Params codeGrant(const std::string& code, const std::string& redirect = kRedirec
     return {{"grant_type", "authorization_code"}, {"code", code}, {"redirect_uri", redirect}};
 }
 
-class OAuthTest : public ::testing::Test {
-protected:
-    httplib::Result consent(const std::string& decision, const std::string& state = "S1") {
-        Params p = authorizeParams(state);
-        p.emplace_back("decision", decision);
-        return cli.Post("/oauth_auth.do", form(p), "application/x-www-form-urlencoded");
-    }
-    std::string code() { return locationParam(consent("allow"), "code"); }
-
+TEST(OAuth, CodesAreSingleUseAndBoundToTheRedirectUri) {
     DemoInstance instance;
     httplib::Client cli{started(instance)};
-};
-
-TEST_F(OAuthTest, CodesAreSingleUseAndBoundToTheRedirectUri) {
-    auto allowed = consent("allow", "STATE-1");
+    const auto consent = [&](const std::string& state) {
+        const Params p = {{"response_type", "code"}, {"client_id", kClientId}, {"redirect_uri", kRedirectUri},
+                          {"state", state}, {"decision", "allow"}};
+        return cli.Post("/oauth_auth.do", form(p), "application/x-www-form-urlencoded");
+    };
+    auto allowed = consent("STATE-1");
     ASSERT_EQ(allowed->status, 302);
     EXPECT_EQ(allowed->get_header_value("Location").rfind(std::string(kRedirectUri) + "?code=", 0), 0u);
     EXPECT_EQ(locationParam(allowed, "state"), "STATE-1");
@@ -94,26 +82,18 @@ TEST_F(OAuthTest, CodesAreSingleUseAndBoundToTheRedirectUri) {
     EXPECT_TRUE(tokens["access_token"].is_string() && tokens["refresh_token"].is_string()) << tokens;
     EXPECT_EQ(tokens["expires_in"], 1800);
 
-    const auto other = code();
+    const auto other = locationParam(consent("S1"), "code");
     for (const auto& used : {token(cli, codeGrant(first)), token(cli, codeGrant(other, "http://localhost:8765/other"))}) {
         EXPECT_EQ(used->status, 400);
         EXPECT_EQ(body(used)["error"], "invalid_grant");
     }
 }
 
-class TableApiTest : public ::testing::Test {
-protected:
-    TableApiTest()
-        : token(instance.issueTokens().accessToken), id(instance.insertTask({{"short_description", "Dock"}})) {}
-
-    httplib::Result get(const Params& params) { return cli.Get(tasksPath(params), bearer(token)); }
-
+TEST(TableApi, FieldsComeInTheAskedOrderInEachDisplayValueMode) {
     DemoInstance instance;
     httplib::Client cli{started(instance)};
-    std::string token, id;  // a fresh task in the group queue, unassigned
-};
-
-TEST_F(TableApiTest, FieldsComeInTheAskedOrderInEachDisplayValueMode) {
+    const std::string token = instance.issueTokens().accessToken;
+    const std::string id = instance.insertTask({{"short_description", "Dock"}});  // in the group queue, unassigned
     const ordered_json open = {{"display_value", "Open"}, {"value", "1"}};
     const struct {
         Params params;
@@ -130,7 +110,8 @@ TEST_F(TableApiTest, FieldsComeInTheAskedOrderInEachDisplayValueMode) {
     for (const auto& c : cases) {
         Params params = {{"sysparm_query", "sys_id=" + id}, {"sysparm_fields", "state,assignment_group"}};
         params.insert(params.begin(), c.params.begin(), c.params.end());  // the first one wins
-        EXPECT_EQ(get(params)->body, ordered_json({{"result", {c.record}}}).dump());
+        EXPECT_EQ(cli.Get(withQuery("/api/now/table/sc_task", params), bearer(token))->body,
+                  ordered_json({{"result", {c.record}}}).dump());
     }
     EXPECT_EQ(body(cli.Get("/api/now/table/sc_task/" + id + "?sysparm_fields=sys_id", bearer(token))),
               json({{"result", {{"sys_id", id}}}}));  // one record by its sys_id
