@@ -2,11 +2,16 @@
 // a newer refresh overtakes it, what production instances add (queues over the row limit, hidden
 // assignees, rate limits, ended sessions), and what sign-outs, account and group changes leave.
 
+#include <QElapsedTimer>
+#include <QTimer>
+
 #include "core/auth/token_store.h"
 #include "core/platform/keychain.h"
 #include "core/platform/secret_store.h"
 #include "core/platform/time.h"
 #include "core/servicenow/service_now_client.h"
+#include "desktop/models/settings_model.h"
+#include "desktop/models/task_actions.h"
 #include "desktop/ui/panel_logic.h"
 #include "qt_test_support.h"
 
@@ -143,16 +148,31 @@ TEST_F(AppModelTest, ARateLimitHoldsEveryRequestUntilTheInstancesTime) {
     EXPECT_GE(model->lastRefresh(), until.addMSecs(-1000));
 }
 
-// The profile's file keychain refusing every deletion, like a locked keyring whose prompt was dismissed.
-class RefusingStore final : public SecretStore {
+// The profile's file keychain, answering each call after `delay` (like a keyring waiting for its
+// unlock prompt), or refusing every deletion (like a locked one whose prompt was dismissed).
+class ReluctantStore final : public SecretStore {
 public:
-    std::optional<std::string> get(const std::string& account) override { return inner_->get(account); }
-    bool set(const std::string& account, const std::string& data) override { return inner_->set(account, data); }
-    bool remove(const std::string&) override { return false; }
+    ReluctantStore(std::chrono::milliseconds delay, bool refusesRemoval) : delay_(delay), refuses_(refusesRemoval) {}
+    std::optional<std::string> get(const std::string& account) override { return later().get(account); }
+    bool set(const std::string& account, const std::string& data) override { return later().set(account, data); }
+    bool remove(const std::string& account) override { return !refuses_ && later().remove(account); }
 
 private:
+    SecretStore& later() const {
+        std::this_thread::sleep_for(delay_);
+        return *inner_;
+    }
     std::shared_ptr<SecretStore> inner_ = SecretStore::forCurrentUser();
+    std::chrono::milliseconds delay_;
+    bool refuses_;
 };
+
+// Sign-in options (no browser) over a token store on such a keyring, kept for the rest of the
+// process: the model's workers are never waited for, so a slow read may outlive the test.
+SignInFlow::Options onKeyring(std::chrono::milliseconds delay, bool refusesRemoval = false) {
+    auto store = std::make_shared<ReluctantStore>(delay, refusesRemoval);
+    return {[](const std::string&) {}, 0, std::chrono::seconds(300), new TokenStore(Keychain([store] { return store; }))};
+}
 
 TEST_F(AppModelTest, SignOutWinsOverARefreshUnderWayAndLeavesNothingBehind) {
     auto model = refreshedModel();
@@ -173,13 +193,41 @@ TEST_F(AppModelTest, SignOutWinsOverARefreshUnderWayAndLeavesNothingBehind) {
 }
 
 TEST_F(AppModelTest, ASignOutTheKeyringRefusedSaysSo) {
-    auto store = std::make_shared<RefusingStore>();  // the token store lives on: workers are never waited for
-    auto model = makeModel(nullptr, false, std::chrono::hours(1),
-                           {[](const std::string&) {}, 0, 300s, new TokenStore(Keychain([store] { return store; }))});
+    auto model = makeModel(nullptr, false, std::chrono::hours(1), onKeyring(0ms, true));
     model->auth()->signOut();
     ASSERT_TRUE(test::spinUntil([&] { return !model->errorMessage().isEmpty(); }, 5000));
     EXPECT_EQ(model->errorMessage(), "Couldn't sign out: the keyring did not let Trayline delete the stored sign-in.");
     EXPECT_TRUE(TokenStore::load().has_value());
+}
+
+// With a keyring that takes 300 ms per call and an instance that takes 300 ms per request, the
+// event loop keeps turning through launch, every action of the panel and its sheets, and sign-out.
+TEST_F(AppModelTest, NoActionHoldsUpTheGuiThread) {
+    demo.instance().setLatency(300ms);
+    QElapsedTimer clock;
+    qint64 longestGap = 0;  // between two turns of the event loop
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] { longestGap = std::max(longestGap, clock.restart()); });
+    clock.start();
+    watch.start(0);
+    auto model = makeModel(nullptr, false, std::chrono::hours(1), onKeyring(300ms));
+    EXPECT_FALSE(model->isReady());
+    ASSERT_TRUE(test::spinUntil([&] { return model->isReady(); }));
+    EXPECT_TRUE(model->auth()->isSignedIn());
+    ASSERT_TRUE(await(model->refresh()));
+    const auto task = model->groupTasks().front();
+    const auto user = model->members().front().sysID;
+    ASSERT_TRUE(await(model->actions()->groupMembers()));
+    ASSERT_TRUE(await(model->actions()->searchUsers(QStringLiteral("Sam"))));
+    ASSERT_TRUE(await(model->actions()->assign(task, QString::fromStdString(user), true)));
+    ASSERT_TRUE(await(model->actions()->close(task, QStringLiteral("Done."))));
+    ASSERT_TRUE(await(model->assignToMe(task)));
+    auto values = model->settings()->load();
+    ASSERT_TRUE(await(values));
+    ASSERT_TRUE(await(model->settings()->save(values.result())));
+    model->auth()->signOut();
+    ASSERT_TRUE(waitForJobs(5000));
+    EXPECT_LT(longestGap, 150) << "the event loop stopped for a keyring or network wait";
 }
 
 // "Assign to me" patches only the task record, then refreshes; it looks the user up once, and again

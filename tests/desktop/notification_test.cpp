@@ -288,7 +288,7 @@ TEST_P(QuietHoursChoiceTest, SilencesBothKindsWhileTheListsMoveThenEndsWithTheBa
 }
 
 INSTANTIATE_TEST_SUITE_P(MenuChoices, QuietHoursChoiceTest,
-                         // When each choice ends is the pause's own test (notification_pause_test.cpp).
+                         // When each choice ends is the pause's own test (in the core settings tests).
                          ::testing::Values(Row{PauseChoice::oneHour, "2026-03-28 22:30:00"},
                                            Row{PauseChoice::untilResumed, std::nullopt}));
 
