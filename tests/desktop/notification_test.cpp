@@ -1,6 +1,6 @@
 // Notifications through a real D-Bus session (run inside dbus-run-session) to a stand-in
-// org.freedesktop.Notifications service, from the notifier alone and from the queue model, with
-// and without quiet hours.
+// org.freedesktop.Notifications service on a bus connection of its own, from the notifier alone and
+// from the queue model, with and without quiet hours.
 
 #include <QDBusConnection>
 
@@ -8,7 +8,7 @@
 #include "core/settings/notification_pause.h"
 #include "desktop/models/quiet_hours.h"
 #include "desktop/platform/dbus_notifier.h"
-#include "notification_server.h"
+#include "qt_test_support.h"
 
 namespace trayline {
 namespace {
@@ -16,8 +16,85 @@ namespace {
 using namespace std::chrono_literals;
 using test::await;
 using test::holds;
-using test::NotificationTest;
 using test::spinUntil;
+
+class NotificationServer : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+public:
+    struct Call {
+        QString appName, icon, title, body;
+        uint replacesID;
+        QVariantMap hints;
+        int expireTimeout;
+        uint id;  // what the service answered
+    };
+    NotificationServer() {
+        registered = bus_.registerObject("/org/freedesktop/Notifications", this,
+                                         QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals) &&
+                     bus_.registerService("org.freedesktop.Notifications");
+    }
+    ~NotificationServer() override {
+        bus_.unregisterService("org.freedesktop.Notifications");
+        QDBusConnection::disconnectFromBus(bus_.name());
+    }
+
+    bool registered = false;
+    QList<Call> calls;
+    int capabilityRequests = 0;
+
+public Q_SLOTS:
+    uint Notify(const QString& appName, uint replacesID, const QString& icon, const QString& title,
+                const QString& body, const QStringList&, const QVariantMap& hints, int timeout) {
+        calls.append(Call{appName, icon, title, body, replacesID, hints, timeout, replacesID ? replacesID : nextID_++});
+        return calls.back().id;
+    }
+    QStringList GetCapabilities() {
+        ++capabilityRequests;
+        return {QStringLiteral("body"), QStringLiteral("sound")};
+    }
+
+Q_SIGNALS:
+    // Broadcast to every client, as a real service does.
+    void ActionInvoked(uint id, const QString& action);
+    void NotificationClosed(uint id, uint reason);
+
+private:
+    QDBusConnection bus_ = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "notification-stand-in");
+    uint nextID_ = 1;
+};
+
+// A signed-in demo profile whose models post to the stand-in service.
+class NotificationTest : public test::ModelTest {
+protected:
+    void SetUp() override {
+        if (qgetenv("TRAYLINE_PRIVATE_BUS") != "1")
+            GTEST_SKIP() << "needs its own session bus: run through ctest (dbus-run-session)";
+        server = std::make_unique<NotificationServer>();
+        ASSERT_TRUE(server->registered);
+        notifier = std::make_unique<DBusNotifier>(QDBusConnection::sessionBus(), true);
+        test::ModelTest::SetUp();
+    }
+    // The titles posted since the last call, once all have arrived (one connection delivers in order).
+    QStringList posted() {
+        const int asked = server->capabilityRequests;
+        notifier->requestPermission();
+        EXPECT_TRUE(spinUntil([&] { return server->capabilityRequests > asked; }, 5000));
+        QStringList titles;
+        for (const auto& c : server->calls.mid(seen_))
+            titles << c.title;
+        seen_ = server->calls.size();
+        return titles;
+    }
+    QString numberOf(const std::string& id) {
+        return QString::fromStdString(demo.instance().record("sc_task", id)["number"]);
+    }
+
+    std::unique_ptr<NotificationServer> server;  // made once the bus is known to be private
+    std::unique_ptr<DBusNotifier> notifier;
+    qsizetype seen_ = 0;
+};
 
 TEST_F(NotificationTest, PostsWithSoundAndReplacesByIdentifierEvenBeforeTheFirstAnswer) {
     DBusNotifier anonymous(QDBusConnection::sessionBus(), false);  // no application identity: posts nothing
@@ -82,7 +159,7 @@ TEST_F(NotificationTest, AClickCountsOnlyForOneOfOurNotificationsStillShown) {
     EXPECT_EQ(clicked.takeFirst().at(0).toString(), "new-a");
 
     server.reset();  // the service restarts
-    server = std::make_unique<test::NotificationServer>();
+    server = std::make_unique<NotificationServer>();
     ASSERT_TRUE(server->registered);
     QTest::qWait(200);  // the notifier sees the new owner
     Q_EMIT server->ActionInvoked(a, "default");  // another client's notification now
@@ -129,7 +206,6 @@ TEST_F(NotificationTest, TheModelAnnouncesEachArrivalOnceAssignedKindFirstAsItsS
     Config::setNotifyNewRequest(true);
     ASSERT_TRUE(await(model->refresh()));
     EXPECT_TRUE(posted().isEmpty());
-
 }
 
 // Quiet hours, on an injected clock: while paused nothing is announced and the lists still move;
@@ -212,7 +288,7 @@ TEST_P(QuietHoursChoiceTest, SilencesBothKindsWhileTheListsMoveThenEndsWithTheBa
 }
 
 INSTANTIATE_TEST_SUITE_P(MenuChoices, QuietHoursChoiceTest,
-                         // When each choice ends is the pause's own test (notification_pause_test.cpp).
+                         // When each choice ends is the pause's own test (in the core settings tests).
                          ::testing::Values(Row{PauseChoice::oneHour, "2026-03-28 22:30:00"},
                                            Row{PauseChoice::untilResumed, std::nullopt}));
 
@@ -234,3 +310,4 @@ TEST_F(QuietHoursTest, ARefreshOverlappingAPauseAnnouncesNothing) {
 }  // namespace
 }  // namespace trayline
 
+#include "notification_test.moc"

@@ -27,12 +27,16 @@ SNTask SheetTest::groupTask(bool withRequestItem) const {
     return {};
 }
 
+ui::ContentView::Services SheetTest::services() {
+    ui::ContentView::Services s;
+    s.rows.openUrl = [](const QUrl&) {};
+    s.quit = [] {};
+    s.loginItem = &loginItem;
+    return s;
+}
+
 void SheetTest::makePanel() {
-    ui::ContentView::Services services;
-    services.rows.openUrl = [this](const QUrl& url) { opened.push_back(url.toString(QUrl::FullyEncoded)); };
-    services.quit = [this] { ++quits; };
-    services.loginItem = &loginItem;
-    panel = std::make_unique<ui::ContentView>(model.get(), updater.get(), services);
+    panel = std::make_unique<ui::ContentView>(model.get(), updater.get(), services());
     panel->resize(800, 700);
     panel->show();
     EXPECT_TRUE(spinUntil([&] { return panel->middleArea() == ui::MiddleArea::lists; }));

@@ -28,7 +28,9 @@ public:
 
     SNTask groupTask(bool withRequestItem) const;
 
-    // A new panel on the lists, as the desktop starts it; its links go to `opened`, Quit to `quits`.
+    // A panel's services, its links and Quit going nowhere.
+    ui::ContentView::Services services();
+    // A new panel on the lists, as the desktop starts it.
     void makePanel();
     ui::ChipButton* chip(const QString& prefix);
     // Makes the feed offer version 2.0 with these notes, and waits until the updater has seen it.
@@ -41,8 +43,6 @@ public:
     XdgAutostartItem loginItem{"/opt/Trayline.app/Contents/bin/trayline"};
     ManualClock clock;
     std::unique_ptr<ui::ContentView> panel;
-    std::vector<QString> opened;
-    int quits = 0;
 };
 
 // The one visible widget of type W whose accessible name is `name`; fails the test otherwise.

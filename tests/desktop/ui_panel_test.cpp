@@ -1,17 +1,23 @@
-// The panel against the demo instance, driven as a person would: chips, rows, sheets, sign-in, the
-// list link and quiet hours.
+// The panel against the demo instance, driven as a person would: chips, sign-in and quiet hours; and
+// text the instance or a release feed hands over, which can be anything: each hostile string goes
+// into every label that shows such text, and the panel keeps its width with every button inside.
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QAccessible>
 #include <QApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
-#include <QSignalSpy>
+#include <QScrollArea>
+
+#include <nlohmann/json.hpp>
 
 #include "core/settings/config.h"
 #include "desktop/models/quiet_hours.h"
+#include "desktop/platform/panel_window.h"
+#include "desktop/ui/assign_view.h"
 #include "desktop/ui/chip_button.h"
 #include "desktop/ui/content_view.h"
 #include "desktop/ui/quiet_controls.h"
@@ -22,8 +28,7 @@
 namespace trayline::ui {
 namespace {
 
-using test::await;
-using test::field;
+using nlohmann::json;
 using test::named;
 
 // The panel on the lists, with its links and quit caught here.
@@ -82,34 +87,6 @@ TEST_F(Panel, ChipsTellAScreenReaderWhichTabIsShown) {
     const auto busiest = visibleMembers(model->members(), model->groupTasks(), "all").front();
     QTest::mouseClick(chip(QString::fromStdString(busiest.name).split(' ').front() + " ("), Qt::LeftButton);
     EXPECT_EQ(shownTabs(), QStringList{QString::fromStdString(busiest.name).split(' ').front()});
-
-}
-
-TEST_F(Panel, SheetsComeAndGoAndOpenListUsesTheTab) {
-    QTest::mouseClick(chip("Unassigned ("), Qt::LeftButton);
-    auto* row = panel->lists()->rows().front();
-    Q_EMIT row->assignRequested(row->task());
-    QWidget* const assign = panel->middleWidget();
-    EXPECT_EQ(panel->middleArea(), MiddleArea::assign);
-    // Settings over a pending assignment, which waits with what was typed; settings start fresh.
-    QTest::mouseClick(button("Settings"), Qt::LeftButton);
-    QWidget* const settings = panel->middleWidget();
-    EXPECT_EQ(panel->middleArea(), MiddleArea::settings);
-    QTest::mouseClick(button("Settings"), Qt::LeftButton);
-    EXPECT_EQ(panel->middleWidget(), assign);
-    QTest::mouseClick(button("Settings"), Qt::LeftButton);
-    EXPECT_NE(panel->middleWidget(), settings);
-    QTest::mouseClick(button("Settings"), Qt::LeftButton);
-    Q_EMIT qobject_cast<Sheet*>(panel->middleWidget())->done();
-    EXPECT_EQ(panel->middleArea(), MiddleArea::lists);
-
-    QTest::mouseClick(button("Open list"), Qt::LeftButton);
-    ASSERT_EQ(opened.size(), 1u);
-    EXPECT_TRUE(opened[0].startsWith(QString::fromStdString(Config::instanceURL()) +
-                                      "/nav_to.do?uri=sc_task_list.do%3Fsysparm_query%3Dassignment_group%3D"));
-    QTest::mouseClick(button("Quit"), Qt::LeftButton);
-    EXPECT_EQ(quits, 1);
-
 }
 
 TEST_F(Panel, SignedOutShowsThePromptAndASignInFailureUnderIt) {
@@ -167,6 +144,171 @@ TEST_F(Panel, TheBellPausesAndTheLineAboveTheFooterSaysUntilWhenWithResumeBeside
     EXPECT_FALSE(line->isVisible());
     EXPECT_TRUE(lands(std::nullopt));
 }
+
+constexpr const char* kHostileUser = "9d1c0e5b7a3f4e2d8c6b0a1f2e3d4c5b";
+
+struct Hostile {
+    const char* name;
+    std::string text;
+};
+
+std::string repeated(const std::string& piece, std::size_t bytes) {
+    std::string out;
+    while (out.size() < bytes)
+        out += piece;
+    return out;
+}
+
+const Hostile kHostile[] = {
+    {"unbroken", repeated("WQMW", 300).substr(0, 300)},
+    {"url", "https://intranet.example.com/sites/it/" + repeated("Shared%20Documents/segment-0001/", 2048)},
+    {"rtl", repeated("Printer on floor 3 \u2014 \u05d4\u05de\u05d3\u05e4\u05e1\u05ea \u05dc\u05d0 \u05de\u05d3\u05e4\u05d9\u05e1\u05d4 "
+                     "\u2014 \u0627\u0644\u0637\u0627\u0628\u0639\u0629 \u0644\u0627 \u062a\u0637\u0628\u0639 ",
+                     400)},
+    {"emoji", repeated("\U0001F5A8\uFE0F\U0001F525\U0001F469\u200D\U0001F4BB\U0001F1E9\U0001F1EA\U0001F389", 600)},
+    {"lines", repeated("Zeile-\n", 280)},  // forty
+};
+
+// The built-in data set plus a group member and a queued task that carry the string everywhere.
+demo::Options withDataSet(const std::filesystem::path& dir, const std::string& text) {
+    json data = demo::builtinDataSet(std::chrono::system_clock::now());
+    auto& tables = data["tables"];
+    tables["sys_user"].push_back({{"sys_id", kHostileUser}, {"name", text}, {"email", text}, {"active", "true"}});
+    tables["sys_user_grmember"].push_back({{"group", demo::kGroupSysId}, {"user", kHostileUser}});
+    tables["sc_task"].push_back({{"short_description", text}, {"description", text}, {"state", "2"},
+                                 {"assignment_group", demo::kGroupSysId}, {"assigned_to", kHostileUser},
+                                 {"opened_by", kHostileUser}, {"opened_at", "@now-2h"}});
+    demo::Options options;
+    options.dataFile = (dir / "data.json").string();
+    test::writeFile(*options.dataFile, data.dump());
+    return options;
+}
+
+// Holds the data set, made before the demo profile that loads it.
+struct HostileDataSet {
+    test::TempProfile scratch;
+};
+
+class HostileText : HostileDataSet, public test::SheetTest, public ::testing::TestWithParam<Hostile> {
+protected:
+    HostileText() : SheetTest(withDataSet(scratch.root(), GetParam().text)) {
+        offerUpdate("# 2.0\n- " + text());  // the update's first note is the banner's teaser
+        content = new ContentView(model.get(), updater.get(), services());  // never shown on its own
+        window.setContent(content);
+        window.setGeometry(QRect(100, 100, 800, 700));
+        window.show();
+        EXPECT_TRUE(test::spinUntil([&] { return content->middleArea() == MiddleArea::lists; }));
+    }
+
+    const std::string& text() const { return GetParam().text; }
+
+    TaskRow* hostileRow() {
+        for (auto* row : content->lists()->rows())
+            if (row->task().assignedTo.value == kHostileUser)
+                return row;
+        ADD_FAILURE() << "the hostile task is not listed";
+        return nullptr;
+    }
+
+    // The panel has the width it was given, every button is inside it (and inside the scroll area
+    // that holds it).
+    void expectFits(int width, const std::string& scene) {
+        SCOPED_TRACE(scene);
+        QApplication::processEvents();
+        EXPECT_EQ(window.width(), width);
+        EXPECT_LE(window.minimumSizeHint().width(), width);
+        for (auto* button : window.findChildren<QAbstractButton*>()) {
+            if (!button->isVisibleTo(&window))
+                continue;
+            const QRect at(button->mapTo(&window, QPoint(0, 0)), button->size());
+            QRect visible = window.rect();
+            bool scrolled = false;
+            for (QWidget* up = button->parentWidget(); up && up != &window; up = up->parentWidget())
+                if (auto* scroll = qobject_cast<QScrollArea*>(up)) {
+                    const QWidget* port = scroll->viewport();
+                    visible = visible.intersected(QRect(port->mapTo(&window, QPoint(0, 0)), port->size()));
+                    scrolled = true;
+                }
+            const bool inside = at.left() >= visible.left() && at.right() <= visible.right() &&
+                                (scrolled || (at.top() >= visible.top() && at.bottom() <= visible.bottom()));
+            EXPECT_TRUE(inside) << button->accessibleName().left(40).toStdString() << " at " << at.x() << ","
+                                << at.y() << " " << at.width() << "x" << at.height();
+        }
+    }
+
+    const TintedLabel* summaryOf(const QWidget* sheet) const {
+        const TintedLabel* summary = nullptr;
+        for (const auto* label : sheet->findChildren<TintedLabel*>())
+            summary = label->accessibleName() == QString::fromStdString(text()) ? label : summary;
+        EXPECT_NE(summary, nullptr);
+        return summary;
+    }
+
+    PanelWindow window;
+    ContentView* content = nullptr;
+};
+
+TEST_P(HostileText, NeverWidensThePanelOrPushesAButtonOut) {
+    content->lists()->setTab("all");  // titles, descriptions, callers and assignees; the teaser above
+    ASSERT_NE(hostileRow(), nullptr);
+    expectFits(800, "all");
+    // The instance's own error text, in the red line above the list.
+    demo.instance().failNext(4, 500, json{{"error", {{"message", text()}}}}.dump());
+    ASSERT_TRUE(test::await(model->refresh()));
+    ASSERT_TRUE(model->errorMessage().contains(QString::fromStdString(text()).left(6)));
+    expectFits(800, "error");
+    ASSERT_TRUE(test::await(model->refresh()));
+
+    ChipButton* memberChip = nullptr;
+    for (auto* chip : content->findChildren<ChipButton*>())
+        if (chip->kind() == ChipButton::Kind::member && chip->text().startsWith(QString::fromStdString(text()).left(4)))
+            memberChip = chip;
+    ASSERT_NE(memberChip, nullptr);
+    QTest::mouseClick(memberChip, Qt::LeftButton);  // bold when selected: wider still
+    ASSERT_EQ(content->lists()->tab(), kHostileUser);
+    expectFits(800, "member");
+
+    TaskRow* row = hostileRow();
+    ASSERT_NE(row, nullptr);
+    Q_EMIT row->closeRequested(row->task());
+    ASSERT_EQ(content->middleArea(), MiddleArea::close);
+    expectFits(800, "close");
+    const TintedLabel* summary = summaryOf(content->middleWidget());  // fitted: long words broken anywhere
+    ASSERT_TRUE(summary && !summary->shownLines().isEmpty());
+    EXPECT_LE(summary->shownLines().size(), 2);
+    Q_EMIT qobject_cast<Sheet*>(content->middleWidget())->done();
+
+    row = hostileRow();
+    ASSERT_NE(row, nullptr);
+    Q_EMIT row->assignRequested(row->task());
+    auto* assign = qobject_cast<AssignView*>(content->middleWidget());
+    ASSERT_NE(assign, nullptr);
+    ASSERT_TRUE(test::spinUntil([&] { return assign->results().size() > 1; }));
+    expectFits(800, "assign");
+}
+
+// The assign sheet alone on a panel clamped to a narrow screen: its summary is shortened to the
+// width it has, so the buttons stay in view.
+TEST_P(HostileText, AssignSheetFitsANarrowPanel) {
+    content->lists()->setTab("all");
+    const TaskRow* row = hostileRow();
+    ASSERT_NE(row, nullptr);
+    QWidget narrow;
+    auto* assign = new AssignView(row->task(), model.get(), &narrow);
+    narrow.setGeometry(0, 0, 480, 500);
+    assign->setGeometry(narrow.rect());
+    narrow.show();
+    ASSERT_TRUE(test::spinUntil([&] { return assign->results().size() > 1; }));
+    EXPECT_LE(assign->minimumSizeHint().width(), 480);
+    for (QPushButton* button : {assign->confirmButton(), assign->cancelButton()})
+        EXPECT_LE(button->mapTo(&narrow, QPoint(button->width(), 0)).x(), 480);
+    const TintedLabel* summary = summaryOf(assign);  // read whole, shown shortened
+    ASSERT_TRUE(summary && summary->shownLines().size() == 1);
+    EXPECT_TRUE(summary->shownLines().front().endsWith(QChar(0x2026))) << summary->shownLines().front().toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Strings, HostileText, ::testing::ValuesIn(kHostile),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace
 }  // namespace trayline::ui
