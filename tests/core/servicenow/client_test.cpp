@@ -8,6 +8,7 @@
 #include "core/auth/auth_error.h"
 #include "core/auth/token_store.h"
 #include "core/platform/decoding_error.h"
+#include "core/platform/text.h"
 #include "core/servicenow/sn_user.h"
 #include "core/servicenow/watcher_queries.h"
 #include "core/settings/config.h"
@@ -215,6 +216,18 @@ TEST_F(ClientTest, EveryCallSendsItsExactRequestWithTheBearerToken) {
         call();
         EXPECT_EQ(lastRequest(), request);
     }
+}
+
+TEST_F(ClientTest, UserSearchNeedsTwoCharactersAndReferencesResolve) {
+    for (const char* tooShort : {"", "a", "  b\t", "é"})
+        EXPECT_TRUE(client.searchUsers(tooShort).empty());
+    EXPECT_EQ(outcomeOf([&] { client.resolveUser("q"); }), "No active user matches \u201Cq\u201D.");
+    EXPECT_EQ(lastRequest(), "nothing");
+    EXPECT_EQ(client.resolveUser(" ME ").sysID, demo::kDemoUserSysId);
+    EXPECT_EQ(client.resolveUser(demo::kDemoUserSysId).name, demo::kDemoUserName);
+    const auto task = client.fetchTasks(Config::groupQuery(), 1).front();
+    EXPECT_EQ(client.resolveTask(task.sysID.value).id(), task.id());
+    EXPECT_EQ(client.resolveUser(text::lowercased(demo::kDemoUserName)).sysID, demo::kDemoUserSysId);
 }
 
 TEST_F(ClientTest, RefusedTokenIsRefreshedAndTheRequestRetriedOnce) {
