@@ -257,7 +257,10 @@ TEST_P(HostileText, NeverWidensThePanelOrPushesAButtonOut) {
     ASSERT_TRUE(test::await(model->refresh()));
     ASSERT_TRUE(model->errorMessage().contains(QString::fromStdString(text()).left(6)));
     expectFits(800, "error");
-    ASSERT_TRUE(test::await(model->refresh()));
+    // A failed list cancels the ones not yet sent, so failures may be left for the next refreshes.
+    for (int i = 0; i < 4 && !model->errorMessage().isNull(); ++i)
+        ASSERT_TRUE(test::await(model->refresh()));
+    ASSERT_TRUE(model->errorMessage().isNull()) << model->errorMessage().toStdString();
 
     ChipButton* memberChip = nullptr;
     for (auto* chip : content->findChildren<ChipButton*>())
