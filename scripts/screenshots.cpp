@@ -11,6 +11,8 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPainter>
+#include <QPalette>
+#include <QStyle>
 #include <QPlainTextEdit>
 #include <QSignalSpy>
 #include <QVBoxLayout>
@@ -33,6 +35,18 @@ namespace {
 using test::await;
 using test::field;
 
+QPalette paletteOf(QColor window, QColor text, QColor base, QColor highlight) {
+    QPalette p(window, window);  // button and window; the rest derived, then the roles we read
+    for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        p.setColor(role, text);
+    p.setColor(QPalette::Base, base);
+    p.setColor(QPalette::Highlight, highlight);
+    p.setColor(QPalette::HighlightedText, Qt::white);
+    return p;
+}
+QPalette lightPalette() { return paletteOf(0xececec, 0x1d1d1f, Qt::white, 0x2f6fde); }
+QPalette darkPalette() { return paletteOf(0x242424, 0xf0f0f0, 0x1b1b1b, 0x3d7dd8); }
+
 std::filesystem::path outputDir() {
     const char* dir = std::getenv("TRAYLINE_SCREENSHOT_DIR");
     return dir && *dir ? dir : "screenshots";
@@ -41,10 +55,10 @@ std::filesystem::path outputDir() {
 class Screenshots : public test::SheetTest, public ::testing::TestWithParam<const char*> {
 protected:
     Screenshots() {
-        QApplication::setPalette(std::string(GetParam()) == "dark" ? test::darkPalette() : test::lightPalette());
+        QApplication::setPalette(std::string(GetParam()) == "dark" ? darkPalette() : lightPalette());
         makePanel();
     }
-    ~Screenshots() override { QApplication::setPalette(test::lightPalette()); }
+    ~Screenshots() override { QApplication::setPalette(QApplication::style()->standardPalette()); }
     template <class W>
     W* kept(W* view) {  // until the test ends
         views.emplace_back(view);

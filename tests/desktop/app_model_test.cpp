@@ -114,9 +114,17 @@ TEST_F(AppModelTest, AHiddenAssigneeIsNeitherUnassignedNorAMembers) {
     ASSERT_NE(assigned, group.end());
     const std::string id = assigned->id(), member = assigned->assignedTo.value;
     const int unassigned = model->unassignedCount(), theirs = ui::memberTaskCount(group, member);
-    demo.instance().control({{"action", "acl"}, {"hidden_fields", {{"assigned_to", {id}}}}});
+    const auto total = model->listSize(1).count();
+    const auto other = std::find_if(group.begin(), group.end(), [&](const SNTask& t) {  // hidden whole
+        return !t.assignedTo.value.empty() && t.assignedTo.value != member;
+    });
+    ASSERT_NE(other, group.end());
+    const std::string hiddenRow = other->id();
+    demo.instance().control({{"action", "acl"}, {"hidden_rows", {hiddenRow}}, {"hidden_fields", {{"assigned_to", {id}}}}});
     ASSERT_TRUE(await(model->refresh()));
     EXPECT_FALSE(taskWithId(*model, id).assigneeKnown);
+    EXPECT_FALSE(test::holds(model->groupTasks(), hiddenRow));
+    EXPECT_EQ(model->listSize(1).count(), total) << "a row the rules hide still counts, as the instance counts it";
     EXPECT_EQ(model->unassignedCount(), unassigned);
     EXPECT_EQ(static_cast<int>(ui::unassignedTasks(model->groupTasks()).size()), unassigned);
     EXPECT_EQ(ui::memberTaskCount(model->groupTasks(), member), theirs - 1);

@@ -1,6 +1,6 @@
 // The widgets' rules as tables, without widgets: which content fills the panel's middle area, the
-// member chips, the lists behind the tabs, month labels, the list link, the task row's time texts
-// and row breaking; then the task row itself.
+// member chips, the lists behind the tabs, month labels, the list link and the task row's time
+// texts; then the task row itself. How chips wrap is seen in the panel's hostile-text tests.
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,6 @@
 #include <QToolButton>
 
 #include "core/settings/config.h"
-#include "desktop/ui/flow_layout.h"
 #include "desktop/ui/panel_logic.h"
 #include "desktop/ui/style.h"
 #include "desktop/ui/task_row.h"
@@ -122,8 +121,7 @@ TEST(ListLink, QueryByTabEncodedAsciiOnly) {
 TEST(RowTexts, UpdatedAmountAndUnitByAge) {
     const Instant now = at("2026-03-04 12:00:00");
     for (const auto& [secondsAgo, text] : std::vector<std::pair<long long, const char*>>{
-             {0, "0m"}, {59, "0m"}, {60, "1m"}, {3599, "59m"}, {3600, "1h"}, {86399, "23h"}, {86400, "1d"},
-             {10 * 86400 + 5, "10d"}, {-30, "0m"}, {-90000, "0m"}}) {
+             {59, "0m"}, {60, "1m"}, {3599, "59m"}, {3600, "1h"}, {86399, "23h"}, {86400, "1d"}, {-90000, "0m"}}) {
         SNTask t;
         t.updatedOn = field(formatUtc(now - std::chrono::seconds(secondsAgo)));
         EXPECT_EQ(updatedText(t, now), "updated " + QString(text) + " ago") << secondsAgo;
@@ -153,23 +151,6 @@ TEST(RowTexts, AgeIsTheRequestDateAndWholeCalendarDaysInTheUsersZone) {
     t.reqOpenedAt = field("not a date");
     t.openedAt = field("2025-06-01 10:00:00");
     EXPECT_EQ(ageText(t, at("2025-06-03 17:00:00"), DateFormatter("en_US", "UTC")), QString("Jun 1, 2025 (2 days old)"));
-}
-
-TEST(FlowBreaking, RowsAndMeasuredSizeOfChildren20Tall6Apart) {
-    constexpr double unbounded = FlowLayout::kUnbounded;
-    for (const auto& [widths, maxWidth, rows, measured] :
-         std::vector<std::tuple<std::vector<int>, double, std::vector<std::vector<int>>, QSize>>{
-             {{50, 50, 50}, 110, {{0, 1}, {2}}, {110, 46}},
-             {{30, 200, 30}, 100, {{0}, {1}, {2}}, {100, 72}},  // too wide: a row of its own
-             {{50, 50}, 106, {{0, 1}}, {106, 20}},              // an exact fit, gap included
-             {{50, 70, 40}, unbounded, {{0, 1, 2}}, {172, 20}}}) {
-        SCOPED_TRACE(::testing::Message() << widths.size() << " children in " << maxWidth);
-        EXPECT_EQ(FlowLayout::rows(maxWidth, widths, 6), rows);
-        std::vector<QSize> sizes;
-        for (int w : widths)
-            sizes.emplace_back(w, 20);
-        EXPECT_EQ(FlowLayout::measure(maxWidth, sizes, 6), measured);
-    }
 }
 
 // The task row as a person uses it: its buttons and menus, the copy confirmation on a manual clock.
@@ -241,22 +222,16 @@ TEST_F(TaskRowTest, ChipsOpenTheRecordsActionsEmitIntentsAndTheMenuClosesAfterAn
     }
 }
 
-TEST_F(TaskRowTest, ConfirmationShowsOnTheLastButtonPressedForItsFullTime) {
+// The copy buttons; how long "Copied" shows is the copy confirmation's test (the settings sheet's).
+TEST_F(TaskRowTest, CopyButtonsCopyTheTicketOrTheNumberAndAConfirmationOutlivesNoRow) {
     auto row = makeRow(test::sampleTask());
     QTest::mouseClick(button(*row, "Copy the whole ticket as text"), Qt::LeftButton);
     EXPECT_EQ(row->copyConfirmation(), "full");
     EXPECT_EQ(clipboard(), QString::fromStdString(row->task().clipboardText()));
-    clock.advanceTo(500);
     QTest::mouseClick(button(*row, "Copy REQ0030003"), Qt::LeftButton);
     EXPECT_EQ(row->copyConfirmation(), "number");
     EXPECT_EQ(clipboard(), "REQ0030003");
-    clock.advanceTo(1699);  // the first copy's time is up: not the number's
-    EXPECT_EQ(row->copyConfirmation(), "number");
-    clock.advanceTo(1700);
-    EXPECT_EQ(row->copyConfirmation(), "");
-    // A timer that outlives its row (the list changed) must not touch it.
-    QTest::mouseClick(button(*row, "Copy REQ0030003"), Qt::LeftButton);
-    row.reset();
+    row.reset();  // a timer that outlives its row (the list changed) must not touch it
     clock.advanceTo(9000);
 }
 

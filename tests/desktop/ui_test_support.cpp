@@ -18,25 +18,11 @@ public:
         static int argc = 1;
         new QApplication(argc, argv);  // lives until the process ends
         QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-        QApplication::setPalette(lightPalette());
     }
 };
 const auto* const kWidgetEnvironment = ::testing::AddGlobalTestEnvironment(new WidgetEnvironment);
 
-QPalette paletteOf(QColor window, QColor text, QColor base, QColor highlight) {
-    QPalette p(window, window);  // button and window; the rest derived, then the roles we read
-    for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
-        p.setColor(role, text);
-    p.setColor(QPalette::Base, base);
-    p.setColor(QPalette::Highlight, highlight);
-    p.setColor(QPalette::HighlightedText, Qt::white);
-    return p;
-}
-
 }  // namespace
-
-QPalette lightPalette() { return paletteOf(0xececec, 0x1d1d1f, Qt::white, 0x2f6fde); }
-QPalette darkPalette() { return paletteOf(0x242424, 0xf0f0f0, 0x1b1b1b, 0x3d7dd8); }
 
 SNField field(std::string value, std::string display) { return {std::move(value), std::move(display)}; }
 SNField field(std::string both) { return {both, both}; }

@@ -1,22 +1,17 @@
 #pragma once
 
-// The widget tests' QApplication (offscreen, Fusion, set up before any test), palettes, a sample
-// task and a manual clock for delayed callbacks, so tests never sleep.
+// The widget tests' QApplication (offscreen, Fusion, set up before any test), a sample task and a
+// manual clock for delayed callbacks, so tests never sleep.
 
 #include <functional>
 #include <map>
 #include <ostream>
 #include <string>
 
-#include <QPalette>
-
 #include "core/servicenow/sn_task.h"
 #include "desktop/ui/copy_confirmation.h"
 
 namespace trayline::test {
-
-QPalette lightPalette();
-QPalette darkPalette();
 
 // A request-backed task (number, requested item, request, caller, dates) in state "2".
 SNTask sampleTask();

@@ -42,8 +42,6 @@ ProcessRun runProcess(const std::vector<std::string>& argv, const ProcessOptions
         ::dup2(::fileno(in), 0);
         ::dup2(options.closeStdoutEarly ? gone[1] : ::fileno(out), 1);
         ::dup2(::fileno(err), 2);
-        for (const auto& e : options.env)
-            e.find('=') == std::string::npos ? ::unsetenv(e.c_str()) : ::putenv(const_cast<char*>(e.c_str()));
         std::vector<char*> args;
         for (const auto& a : argv)
             args.push_back(const_cast<char*>(a.c_str()));

@@ -15,7 +15,6 @@ struct ProcessRun {
 
 struct ProcessOptions {
     std::string input = {};
-    std::vector<std::string> env = {};  // "NAME=value" sets, a bare "NAME" removes
     bool closeStdoutEarly = false;  // the reader of its stdout is gone before it writes
 };
 

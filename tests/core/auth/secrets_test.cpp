@@ -318,15 +318,6 @@ TEST_F(RefreshTest, ARefusedRefreshSignsOutSoTheNextCallMakesNoRequest) {
     EXPECT_EQ(tokenRequests(), 1u);
 }
 
-TEST_F(RefreshTest, SignOutDuringARefreshWins) {
-    demo.instance().setLatency(300ms);
-    auto refresh = std::async(std::launch::async, [] { return TokenStore::shared().accessToken(); });
-    std::this_thread::sleep_for(100ms);  // the refresh request is under way
-    TokenStore::shared().clear();
-    EXPECT_THROW(refresh.get(), AuthError);
-    EXPECT_FALSE(TokenStore::load()) << "the refreshed set must not sign the user back in";
-}
-
 // The profile's keychain; `afterTokensRead` runs once, between reading the tokens item and handing
 // it out, so a sign-out (or a new sign-in) can land exactly there.
 class Interleaved final : public SecretStore {

@@ -1,6 +1,7 @@
-// Decoding a line into a JSON-RPC message and the reply lines for what needs no tool; the task
-// text the tools render; the run-mode switch; the registration snippets, whose paths a shell or a
-// JSON reader would otherwise misread.
+// Decoding a line into a JSON-RPC message; the task text the tools render; the registration
+// snippets, whose paths a shell or a JSON reader would otherwise misread; then the wire protocol as a
+// client sees it: the real binary, lines written by hand. Which arguments select the server is the
+// installed executable's test (tests/e2e/install).
 
 #include "core/mcp/message.h"
 
@@ -13,9 +14,9 @@
 #include <nlohmann/json.hpp>
 
 #include "core/mcp/client_registration.h"
-#include "core/mcp/dispatcher.h"
-#include "core/mcp/mcp_server.h"
 #include "core/mcp/render.h"
+#include "support/demo_fixture.h"
+#include "support/process_run.h"
 
 namespace trayline::mcp {
 namespace {
@@ -55,17 +56,6 @@ TEST(MessageTest, OnlyObjectsWithinTheNestingLimitAreMessages) {
         EXPECT_FALSE(parseMessage(bad)) << bad;
 }
 
-TEST(MessageTest, LinesAreTrimmedAndSanitisedBeforeParsing) {
-    const ServiceNowBackend backend;
-    const Dispatcher d(backend);
-    EXPECT_EQ(d.handleLine("").kind, LineOutcome::Kind::blank);
-    EXPECT_EQ(d.handleLine(" \t\u00a0\u2028 ").kind, LineOutcome::Kind::blank);
-    EXPECT_EQ(d.handleLine("\u3000{\"id\":1,\"method\":\"ping\"}\t").reply, R"({"jsonrpc":"2.0","id":1,"result":{}})");
-    EXPECT_EQ(d.handleLine("{\"id\":\"\xff\xfe\",\"method\":5}").reply,
-              R"({"jsonrpc":"2.0","id":"��","error":{"code":-32601,"message":"Method not found: "}})");
-    EXPECT_EQ(d.handleLine("\xff").kind, LineOutcome::Kind::unparsable);
-}
-
 SNTask task(std::string number) {
     SNTask t;
     t.sysID = {"0123456789abcdef0123456789abcdef", "0123456789abcdef0123456789abcdef"};
@@ -98,15 +88,6 @@ TEST(RenderTest, TaskBlocksListTheirFactsInOrderAndLeaveOutWhatIsMissing) {
               "  sys_id: 0123456789abcdef0123456789abcdef");
 }
 
-TEST(RunModeTest, OnlyAWholeCaseSensitiveElementSelectsTheServer) {
-    using Argv = std::vector<const char*>;
-    for (const auto& argv : {Argv{"trayline", "-v", "x", "--mcp", "y"}, Argv{"--mcp"}})  // the program path counts too
-        EXPECT_TRUE(wantsMcp(static_cast<int>(argv.size()), argv.data())) << argv[0];
-    for (const auto& argv : {Argv{}, Argv{"trayline"}, Argv{"trayline", "--MCP"}, Argv{"trayline", "--mcp=1"},
-                             Argv{"trayline", "--mcp-debug", " --mcp"}})
-        EXPECT_FALSE(wantsMcp(static_cast<int>(argv.size()), argv.data())) << (argv.size() > 1 ? argv[1] : "");
-}
-
 // What /bin/sh makes of a program word.
 std::string shellReads(const std::string& word) {
     std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(("printf '%s' " + word).c_str(), "r"), ::pclose);
@@ -131,6 +112,76 @@ TEST(ClientRegistration, ShellAndJsonReadAnyPathExactly) {
         EXPECT_EQ(shellReads(word), path);
         EXPECT_EQ(nlohmann::json::parse(registrationJson(path))["mcpServers"]["servicenow"]["command"], path);
     }
+}
+
+const std::string kReady = "[trayline-mcp] ready (Trayline dev, writes disabled)\n";
+const std::string kUnparsable = "[trayline-mcp] ignoring unparsable line\n";
+
+std::string ping(const std::string& id) { return R"({"jsonrpc":"2.0","id":)" + id + R"(,"method":"ping"})"; }
+std::string pong(const std::string& id) { return R"({"jsonrpc":"2.0","id":)" + id + R"(,"result":{}})" "\n"; }
+
+test::ProcessRun runServer(const std::string& input, bool closeStdoutEarly = false) {
+    return test::runProcess({TRAYLINE_BINARY, "--mcp"}, {.input = input, .closeStdoutEarly = closeStdoutEarly});
+}
+
+TEST(ProtocolTest, OnlyRepliesReachStdoutAndOnlyTheTwoLogTextsReachStderr) {
+    test::TempProfile profile;  // no settings, no tokens
+    const struct {
+        const char* what;
+        std::string input, out;
+        int unparsable;
+    } cases[] = {
+        {"blank lines", "\n   \n\t\r\n \u00a0\u2028 \n\u3000" + ping("1") + "\t\n\n", pong("1"), 0},
+        {"CRLF and no final LF", ping("1") + "\r\n" + ping("\"2\""), pong("1") + pong("\"2\""), 0},
+        {"unparsable", "hello\n{\"id\":1,\n\xff\n" + ping("3") + "\n", pong("3"), 3},
+        {"notifications", R"({"jsonrpc":"2.0","method":"notifications/initialized"})" "\n"
+                          R"({"method":"ping"})" "\n" R"({"id":null,"method":"ping"})" "\n"
+                          R"({"id":null,"method":"nope"})" "\n" R"({"method":"notifications/cancelled"})",
+         "", 0},
+        {"unknown method", R"({"jsonrpc":"2.0","id":7,"method":"resources/list"})" "\n{\"id\":\"\xff\xfe\",\"method\":5}\n",
+         R"({"jsonrpc":"2.0","id":7,"error":{"code":-32601,"message":"Method not found: resources/list"}})" "\n"
+         R"({"jsonrpc":"2.0","id":"��","error":{"code":-32601,"message":"Method not found: "}})" "\n", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto run = runServer(c.input);
+        EXPECT_EQ(run.exitCode, 0);
+        EXPECT_EQ(run.out, c.out);
+        std::string err = kReady;
+        for (int i = 0; i < c.unparsable; ++i)
+            err += kUnparsable;
+        EXPECT_EQ(run.err, err);
+    }
+}
+
+// Lines up to 4 MiB are read; a longer one is dropped as it arrives (the server's memory stays
+// bounded) and answered with a parse error, at the end of the input too.
+TEST(ProtocolTest, HostileLinesAreSurvived) {
+    test::TempProfile profile;
+    const auto padded = [](const std::string& id, std::size_t bytes) {
+        return R"({"id":")" + id + R"(","method":"ping","params":{"pad":")" + std::string(bytes, 'x') + "\"}}";
+    };
+    const std::string tooLong =
+        R"({"jsonrpc":"2.0","id":null,"error":{"code":-32700,"message":"Parse error: line longer than 4 MiB"}})" "\n";
+    const auto run = runServer(std::string(1'000'000, '[') + "\n" + padded("3MiB", 3 << 20) + "\n" +
+                               padded("9MiB", 9 << 20) + "\n" + ping("2") + "\n" + padded("end", 5 << 20));
+    EXPECT_EQ(run.signal, 0);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, pong("\"3MiB\"") + tooLong + pong("2") + tooLong);
+    EXPECT_EQ(run.err, kReady + kUnparsable + kUnparsable + kUnparsable);
+}
+
+TEST(ProtocolTest, ReaderGoneDuringAToolCallEndsTheServerQuietly) {
+    test::DemoProfile demo;
+    demo.signIn();
+    demo.instance().setLatency(std::chrono::milliseconds(300));
+    const auto run = runServer(R"({"id":1,"method":"tools/call","params":{"name":"list_my_tasks"}})" "\n" +
+                                   ping("2") + "\n",
+                               true);
+    EXPECT_EQ(run.signal, 0);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.err, kReady);
+    EXPECT_EQ(demo.countRequests("GET", "/api/now/table/sc_task"), 1u);
 }
 
 }  // namespace

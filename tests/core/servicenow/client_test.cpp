@@ -131,21 +131,6 @@ TEST_F(DerivedValues, AnItemWithoutARequestIsThePrimaryRecordAndLinksFollowTheTa
               "assignment_group%3Dg1%5EstateIN1%2C2");
 }
 
-TEST_F(DerivedValues, ItemTextsWinOnlyWhenNotBlank) {
-    SNTask t;
-    t.shortDescription = {"", " Task title "};
-    t.ritmShortDescription = {"", "  \n"};
-    t.taskDescription = {"", " task body "};
-    t.openedBy = {"", " Opener "};
-    EXPECT_EQ(t.effectiveShortDescription() + "|" + t.effectiveDescription() + "|" + t.effectiveCaller(),
-              " Task title |task body|Opener");
-    t.ritmShortDescription = {"", " Item title "};
-    t.ritmDescription = {"", "item\nbody\n"};
-    t.caller = {"", "Caller"};
-    EXPECT_EQ(t.effectiveShortDescription() + "|" + t.effectiveDescription() + "|" + t.effectiveCaller(),
-              "Item title|item\nbody|Caller");
-}
-
 class ClientTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -258,27 +243,6 @@ TEST_F(ClientTest, RepliesOutside2xxFailWithTheirStatusAndAreNotRetried) {
     }
 }
 
-TEST_F(ClientTest, CloseTakesOverTheTaskFirstOnlyWhenSomeoneElseHasIt) {
-    auto task = client.fetchTasks(Config::groupQuery(), 1).front();
-    const SNField me{demo::kDemoUserSysId, ""};
-    for (const auto& [assignee, patches] : {std::pair{SNField::empty, 2u}, {me, 1u}}) {
-        task.assignedTo = assignee;
-        demo.instance().reset();
-        client.close(task, "Replaced the dock.\nCustomer came.");
-        auto log = apiLog();
-        std::erase_if(log, [](const auto& r) { return r.method != "PATCH"; });
-        EXPECT_EQ(log.size(), patches);
-        EXPECT_EQ(log.back().body, R"({"state":"5","u_resolution":"Replaced the dock.\nCustomer came."})");
-    }
-}
-
-TEST_F(ClientTest, SearchRecordsGivesPrettyResultsOrTheRawBody) {
-    EXPECT_EQ(client.searchRecords("sys_user", "sys_id=" + std::string(demo::kDemoUserSysId), "name", 5),
-              "[\n  {\n    \"name\": \"" + std::string(demo::kDemoUserName) + "\"\n  }\n]");
-    demo.instance().failNext(1, 200, "{\"result\":{\"x\":1}}");
-    EXPECT_EQ(client.searchRecords("sys_user", "", std::nullopt, 5), "{\"result\":{\"x\":1}}");
-}
-
 TEST_F(ClientTest, CredentialsGoOnlyToHttpsOrLoopbackInstances) {
     for (const char* url : {"http://127.0.0.1:8", "http://localhost:8", "http://[::1]:8", "https://a.b"})
         EXPECT_EQ(outcomeOf([&] { checkedInstanceURL(url); }), "ok") << url;
@@ -292,8 +256,8 @@ TEST_F(ClientTest, CredentialsGoOnlyToHttpsOrLoopbackInstances) {
     EXPECT_TRUE(demo.instance().requestLog().empty());
 }
 
-// What a production instance sends beyond records: lists longer than the row limit, fields and
-// records its access rules hide, rate limits, and error pages of the proxies in front of it.
+// What a production instance sends beyond records: lists longer than the row limit and error pages of
+// the proxies in front of it. Hidden records and rate limits are the queue model's tests.
 TEST_F(ClientTest, ListsCarryTheInstancesTotalOrNothingUsable) {
     const auto all = client.fetchTaskPage(Config::groupQuery(), 1000);
     const auto unassigned = std::count_if(all.tasks.begin(), all.tasks.end(),
@@ -311,42 +275,6 @@ TEST_F(ClientTest, ListsCarryTheInstancesTotalOrNothingUsable) {
         demo.instance().control(request);
         EXPECT_EQ(client.fetchTaskPage(Config::groupQuery(), 2).total, std::nullopt) << header;
         EXPECT_EQ(client.countTasks(queries::unassignedInGroupQueue()), std::nullopt) << header;
-    }
-}
-
-TEST_F(ClientTest, HiddenFieldsAndRecordsComeBackAsTheAccessRulesLeaveThem) {
-    const auto all = client.fetchTasks(Config::groupQuery(), 1000);
-    const auto assigned = std::find_if(all.begin(), all.end(), [](const SNTask& t) { return !t.assignedTo.value.empty(); });
-    ASSERT_NE(assigned, all.end());
-    const std::string hiddenRow = all.front().id() == assigned->id() ? all.back().id() : all.front().id();
-    demo.instance().control({{"action", "acl"},
-                             {"hidden_rows", {hiddenRow}},
-                             {"hidden_fields", {{"assigned_to", {assigned->id()}}}}});
-    // The limit is applied before the rules: as many rows asked as the list has, one fewer back.
-    const auto page = client.fetchTaskPage(Config::groupQuery(), static_cast<int>(all.size()));
-    EXPECT_EQ(page.tasks.size(), all.size() - 1);
-    EXPECT_EQ(page.total, static_cast<std::int64_t>(all.size()));
-    for (const auto& task : page.tasks) {
-        EXPECT_NE(task.id(), hiddenRow);
-        EXPECT_EQ(task.assigneeKnown, task.id() != assigned->id()) << task.id();
-        EXPECT_FALSE(task.number.value.empty()) << "the rest of a record with a hidden field is there";
-    }
-}
-
-TEST_F(ClientTest, ARateLimitedReplySaysWhenToComeBack) {
-    demo.instance().control({{"action", "rate_limit"}, {"limit", 1}, {"window_seconds", 120}});
-    EXPECT_NO_THROW(client.currentUser());
-    try {
-        client.currentUser();
-        FAIL() << "the second request is over the limit";
-    } catch (const AuthError& e) {
-        EXPECT_EQ(e.status(), 429);
-        EXPECT_TRUE(std::string(e.what()).starts_with("Request failed (HTTP 429): {")) << e.what();
-        ASSERT_TRUE(e.retryAfter());
-        const auto wait = e.retryAfter()->at - std::chrono::system_clock::now();
-        EXPECT_GT(wait, std::chrono::seconds(110));
-        EXPECT_LE(wait, std::chrono::seconds(121));
-        EXPECT_EQ(e.retryAfter()->note, "");
     }
 }
 

@@ -79,7 +79,7 @@ class StagedPackageInstall(unittest.TestCase):
             self.assertEqual(shown.returncode, 0)
             for option in ("--mcp", "--toggle", "--version", "show or hide the running instance's panel"):
                 self.assertIn(option, shown.stdout)
-        for argv in (["--bogus"], ["--toggle", "--Mcp"], ["--mcp-debug"], ["stray"], ["--help", "--bogus"]):
+        for argv in (["--bogus"], ["--toggle", "--Mcp"], ["--mcp-debug"], ["--mcp=1"], ["stray"], ["--help", "--bogus"]):
             with self.subTest(argv=argv):
                 refused = run([self.trayline, *argv])
                 self.assertEqual(refused.returncode, 2)
@@ -114,11 +114,9 @@ class StagedPackageInstall(unittest.TestCase):
                 self.assertIn(said, refused.stderr)
                 self.assertIn('"trayline --mcp" runs the MCP server', refused.stderr)
 
-    def test_desktop_file_metainfo_man_page_and_icons(self):
-        desktop = f"{self.usr}/share/applications/{APP_ID}.desktop"
-        checked = subprocess.run(["desktop-file-validate", desktop], capture_output=True, text=True)
-        self.assertEqual(checked.returncode, 0, checked.stdout)
-
+    def test_metainfo_and_icons(self):
+        # The desktop file and the man page are lintian's (below), and desktop-file-validate's for a
+        # prefix outside /usr.
         metainfo = f"{self.usr}/share/metainfo/{APP_ID}.metainfo.xml"
         checked = subprocess.run(["appstreamcli", "validate", "--no-net", "--pedantic", metainfo],
                                  capture_output=True, text=True)
@@ -128,10 +126,6 @@ class StagedPackageInstall(unittest.TestCase):
         self.assertIn(f'<release version="{VERSION}" date="', text)
         self.assertIn(f'<launchable type="desktop-id">{APP_ID}.desktop</launchable>', text)
 
-        page = subprocess.run(["man", "--warnings", "-E", "UTF-8", "-l", "-Tutf8", "-Z",
-                               f"{self.usr}/share/man/man1/trayline.1"],
-                              capture_output=True, text=True, env=dict(os.environ, LC_ALL="C.UTF-8"))
-        self.assertEqual((page.returncode, page.stderr), (0, ""))
         for size in ICON_SIZES:
             with self.subTest(size=size):
                 self.assertEqual(png_size(f"{self.usr}/share/icons/hicolor/{size}x{size}/apps/{APP_ID}.png"),

@@ -23,23 +23,6 @@ ITEM = "org.kde.StatusNotifierItem"
 WATCHER = "org.kde.StatusNotifierWatcher"
 QUIET = {"stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
 LEAST_DIGIT_HEIGHT = 7  # at icon size 22
-XFCE_PANEL = """<?xml version="1.0" encoding="UTF-8"?>
-<channel name="xfce4-panel" version="1.0">
-  <property name="configver" type="int" value="2"/>
-  <property name="panels" type="array">
-    <value type="int" value="1"/>
-    <property name="panel-1" type="empty">
-      <property name="position" type="string" value="p=6;x=0;y=0"/>
-      <property name="size" type="uint" value="30"/>
-      <property name="icon-size" type="uint" value="22"/>
-      <property name="plugin-ids" type="array"><value type="int" value="1"/></property>
-    </property>
-  </property>
-  <property name="plugins" type="empty">
-    <property name="plugin-1" type="string" value="systray"/>
-  </property>
-</channel>
-"""
 
 
 class HostTest(unittest.TestCase):
@@ -89,7 +72,8 @@ class HostTest(unittest.TestCase):
 
 class XfcePanel(HostTest):
     def test_both_counts_readable_at_icon_size_22(self):
-        self.env.write("config/xfce4/xfconf/xfce-perchannel-xml/xfce4-panel.xml", XFCE_PANEL)
+        with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "xfce4-panel.xml")) as panel:
+            self.env.write("config/xfce4/xfconf/xfce-perchannel-xml/xfce4-panel.xml", panel.read())
         desktop = self.start_desktop()
         self.env.spawn(["xfce4-panel", "--disable-wm-check"], env=desktop, **QUIET)
         wait_for(lambda: self.has_owner(desktop, WATCHER), what="the panel's tray")
