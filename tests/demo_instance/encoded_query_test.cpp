@@ -9,6 +9,7 @@
 #include "database.h"
 #include "demo_instance.h"
 #include "encoded_query.h"
+#include "support/temp_env.h"
 
 namespace trayline::demo {
 namespace {
@@ -35,48 +36,8 @@ std::string expand(std::string text) {
 
 util::TimePoint at(const std::string& text) { return *util::parseUtc(text); }
 
-json task(const std::string& n, const std::string& group, const std::string& state, const std::string& assignee,
-          const std::string& opened, const std::string& closed = "", const std::string& ritm = "") {
-    return {{"sys_id", "1000000000000000000000000000" + n}, {"number", "SCTASK000" + n}, {"assignment_group", group},
-            {"state", state}, {"assigned_to", assignee}, {"opened_at", opened}, {"closed_at", closed},
-            {"request_item", ritm}, {"short_description", "Task SCTASK000" + n}};
-}
-
-json data() {
-    return json::parse(expand(json{
-        {"tables",
-         {{"sys_user",
-           {{{"sys_id", "<ME>"}, {"name", "Alex Morgan"}}, {{"sys_id", "<SAM>"}, {"name", "Sam Carter"}},
-            {{"sys_id", "<SAMIRA>"}, {"name", "Samira Haddad"}}, {{"sys_id", "<PAT>"}, {"name", "Pat Quinn"}},
-            {{"sys_id", "<SAMUEL>"}, {"name", "Samuel Ortiz"}, {"active", "false"}}}},
-          {"sys_user_group", {{{"sys_id", "<G>"}, {"name", "Desk"}}, {{"sys_id", "<H>"}, {"name", "Network"}}}},
-          {"sys_user_grmember",
-           {{{"group", "<G>"}, {"user", "<SAMIRA>"}}, {{"group", "<G>"}, {"user", "<ME>"}},
-            {{"group", "<G>"}, {"user", "<SAMUEL>"}}, {{"group", "<G>"}, {"user", "<SAM>"}},
-            {{"group", "<H>"}, {"user", "<PAT>"}}}},
-          {"sc_request", {{{"sys_id", "c0000000000000000000000000000001"}, {"number", "REQ0000001"}}}},
-          {"sc_req_item",
-           {{{"sys_id", "<RITM>"}, {"number", "RITM0000001"}, {"request", "c0000000000000000000000000000001"}}}},
-          {"sc_task",
-           {task("1001", "<G>", "1", "", "2025-03-10 08:00:00"),
-            task("1002", "<G>", "2", "<ME>", "2025-03-12 08:00:00", "", "<RITM>"),
-            task("1003", "<G>", "3", "<SAM>", "2025-03-11 08:00:00"),
-            task("1004", "<G>", "-5", "<ME>", "2025-03-13 08:00:00"),
-            task("1005", "<H>", "1", "<ME>", "2025-03-14 08:00:00"),
-            task("1006", "<G>", "5", "<ME>", "2025-02-20 08:00:00", "2025-03-01 00:00:00"),
-            task("1007", "<G>", "5", "<SAM>", "2025-02-20 09:00:00", "2025-02-28 23:59:59"),
-            task("1008", "<G>", "5", "<SAM>", "2025-01-20 09:00:00", "2025-02-01 00:00:00"),
-            task("1009", "<G>", "5", "<SAM>", "2025-01-20 09:00:00", "2025-01-31 23:59:59"),
-            task("1010", "<G>", "5", "<ME>", "2025-03-14 09:00:00", "2025-03-15 11:00:00"),
-            task("1011", "<H>", "5", "<PAT>", "2025-03-02 09:00:00", "2025-03-03 11:00:00"),
-            task("1012", "<G>", "1", "", "2025-03-14 10:00:00", "", "<RITM>"),
-            task("0999", "<G>", "5", "<SAM>", "2024-12-01 09:00:00", "2024-12-31 23:59:59")}},
-          {"incident",
-           {{{"number", "INC0000001"}, {"priority", "1"}, {"state", "2"}, {"opened_at", "2025-03-14 10:00:00"}},
-            {{"number", "INC0000002"}, {"priority", "1"}, {"state", "7"}, {"opened_at", "2025-03-13 10:00:00"}},
-            {{"number", "INC0000003"}, {"priority", "2"}, {"state", "1"}, {"opened_at", "2025-03-15 10:00:00"},
-             {"short_description", "Mapping A^B fails"}}}}}}}.dump()));
-}
+// The data set, with the names of kIds for their sys_ids.
+json data() { return json::parse(expand(test::readFile(TRAYLINE_FIXTURES "/encoded_query_data.json"))); }
 
 struct Row {
     std::string table, query, found;  // `found`: display values in order, comma-separated

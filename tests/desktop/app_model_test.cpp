@@ -14,6 +14,7 @@
 #include "desktop/models/task_actions.h"
 #include "desktop/ui/panel_logic.h"
 #include "qt_test_support.h"
+#include "support/hooked_store.h"
 
 namespace trayline {
 namespace {
@@ -33,12 +34,8 @@ TEST_F(AppModelTest, RefreshPublishesTheFourListsNewestFirstAndTheMembers) {
     const std::pair<const TaskList*, SNField SNTask::*> lists[] = {
         {&model->myTasks(), &SNTask::openedAt}, {&model->groupTasks(), &SNTask::openedAt},
         {&model->doneThisMonth(), &SNTask::closedAt}, {&model->doneLastMonth(), &SNTask::closedAt}};
-    for (const auto& [list, field] : lists)
+    for (const auto& [list, field] : lists)  // which tasks each query selects is the query engine's test
         EXPECT_TRUE(!list->empty() && newestFirst(*list, field));
-    for (const auto& t : model->myTasks())
-        EXPECT_EQ(t.assignedTo.value, demo::kDemoUserSysId);
-    for (const auto& t : model->groupTasks())
-        EXPECT_EQ(t.assignmentGroup.value, demo::kGroupSysId);
     EXPECT_EQ(model->groupTasks().front().sysID.value, newest);
     EXPECT_EQ(model->members().size(), 7u);  // eight members, one inactive
     EXPECT_EQ(taskFetches(), 4u);
@@ -156,29 +153,13 @@ TEST_F(AppModelTest, ARateLimitHoldsEveryRequestUntilTheInstancesTime) {
     EXPECT_GE(model->lastRefresh(), until.addMSecs(-1000));
 }
 
-// The profile's file keychain, answering each call after `delay` (like a keyring waiting for its
-// unlock prompt), or refusing every deletion (like a locked one whose prompt was dismissed).
-class ReluctantStore final : public SecretStore {
-public:
-    ReluctantStore(std::chrono::milliseconds delay, bool refusesRemoval) : delay_(delay), refuses_(refusesRemoval) {}
-    std::optional<std::string> get(const std::string& account) override { return later().get(account); }
-    bool set(const std::string& account, const std::string& data) override { return later().set(account, data); }
-    bool remove(const std::string& account) override { return !refuses_ && later().remove(account); }
-
-private:
-    SecretStore& later() const {
-        std::this_thread::sleep_for(delay_);
-        return *inner_;
-    }
-    std::shared_ptr<SecretStore> inner_ = SecretStore::forCurrentUser();
-    std::chrono::milliseconds delay_;
-    bool refuses_;
-};
-
-// Sign-in options (no browser) over a token store on such a keyring, kept for the rest of the
-// process: the model's workers are never waited for, so a slow read may outlive the test.
+// Sign-in options (no browser) over a token store on a keyring that answers each call after
+// `delay`, or refuses every deletion, kept for the rest of the process: the model's workers are never
+// waited for, so a slow read may outlive the test.
 SignInFlow::Options onKeyring(std::chrono::milliseconds delay, bool refusesRemoval = false) {
-    auto store = std::make_shared<ReluctantStore>(delay, refusesRemoval);
+    auto store = std::make_shared<test::HookedStore>();
+    store->delay = delay;
+    store->refusesRemoval = refusesRemoval;
     return {[](const std::string&) {}, 0, std::chrono::seconds(300), new TokenStore(Keychain([store] { return store; }))};
 }
 

@@ -312,9 +312,10 @@ TEST_F(SingleInstanceTest, ASecondStartAsksOverAPrivateSocketToShowOrToggle) {
     EXPECT_EQ(std::make_pair(shown.count(), toggled.count()), std::make_pair(qsizetype(1), qsizetype(2)));
 }
 
+// A crash leaves the socket behind, with nobody listening: the next start is the primary all the same.
 TEST_F(SingleInstanceTest, LeftoversOfAnEndedProcessDoNotBlockTheNextStart) {
     SingleInstance(dir).claim();
-    sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};  // a crash leaves the socket, nobody listens
+    sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
     std::strcpy(address.sun_path, (dir / "instance.sock").c_str());
     const UniqueFd stale(::socket(AF_UNIX, SOCK_STREAM, 0));
     ASSERT_EQ(::bind(stale.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);

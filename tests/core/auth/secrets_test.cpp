@@ -23,6 +23,7 @@
 #include "core/platform/decoding_error.h"
 #include "core/platform/secret_file_backend.h"
 #include "support/demo_fixture.h"
+#include "support/hooked_store.h"
 
 namespace trayline {
 namespace {
@@ -65,26 +66,10 @@ TEST(Keychain, ReadsBytesThatAreNotUtf8AsAbsentAndNeverThrows) {
     EXPECT_NO_THROW(TokenStore(gone).clear());
 }
 
-// The file store, writing only after a while, like a keyring behind its unlock prompt.
-struct SlowWrites final : SecretStore {
-    explicit SlowWrites(std::shared_ptr<SecretStore> f) : file(std::move(f)) {}
-    std::optional<std::string> get(const std::string& a) override { return file->get(a); }
-    bool set(const std::string& a, const std::string& d) override {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        return file->set(a, d);
-    }
-    bool remove(const std::string& a) override {
-        std::this_thread::sleep_for(removeDelay);
-        return file->remove(a);
-    }
-    std::shared_ptr<SecretStore> file;
-    std::chrono::milliseconds removeDelay{0};
-};
-
 // A reader keys what it read by the generation it saw first; a sign-out must leave that key stale.
 TEST_F(TokenStoreTest, WhatIsReadDuringASignOutIsNeverTakenForCurrent) {
     store.save({"old", "r", Instant{}});
-    auto slowRemoval = std::make_shared<SlowWrites>(file);
+    auto slowRemoval = std::make_shared<test::HookedStore>(file);
     slowRemoval->removeDelay = std::chrono::milliseconds(300);
     TokenStore slow{Keychain([slowRemoval] { return slowRemoval; })};
     std::thread signOut([&] { slow.clear(); });
@@ -96,7 +81,9 @@ TEST_F(TokenStoreTest, WhatIsReadDuringASignOutIsNeverTakenForCurrent) {
 }
 
 TEST_F(TokenStoreTest, ASignOutDuringAGuardedSaveWaitsForItAndWins) {
-    TokenStore slow{Keychain([s = std::make_shared<SlowWrites>(file)] { return s; })};
+    auto slowWrites = std::make_shared<test::HookedStore>(file);
+    slowWrites->setDelay = std::chrono::milliseconds(300);
+    TokenStore slow{Keychain([slowWrites] { return slowWrites; })};
     std::thread refresher([&] { slow.saveIfGeneration({"late", "r", Instant{}}, slow.generation()); });
     std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the save is under way
     slow.clear();
@@ -318,24 +305,6 @@ TEST_F(RefreshTest, ARefusedRefreshSignsOutSoTheNextCallMakesNoRequest) {
     EXPECT_EQ(tokenRequests(), 1u);
 }
 
-// The profile's keychain; `afterTokensRead` runs once, between reading the tokens item and handing
-// it out, so a sign-out (or a new sign-in) can land exactly there.
-class Interleaved final : public SecretStore {
-public:
-    std::optional<std::string> get(const std::string& account) override {
-        auto data = inner_->get(account);
-        if (account == TokenStore::kAccount && afterTokensRead)
-            std::exchange(afterTokensRead, nullptr)();
-        return data;
-    }
-    bool set(const std::string& account, const std::string& data) override { return inner_->set(account, data); }
-    bool remove(const std::string& account) override { return inner_->remove(account); }
-    std::function<void()> afterTokensRead;
-
-private:
-    std::shared_ptr<SecretStore> inner_ = SecretStore::forCurrentUser();
-};
-
 struct Interleaving {
     const char* name;
     bool refreshRefused;  // the instance answers the refresh with 401
@@ -352,7 +321,7 @@ class RefreshInterleavingTest : public RefreshTest, public ::testing::WithParamI
 // newer set from another process is what the refresh hands out.
 TEST_P(RefreshInterleavingTest, ASignOutThatLandsAfterTheTokensWereReadWins) {
     const auto row = GetParam();
-    auto store = std::make_shared<Interleaved>();
+    auto store = std::make_shared<test::HookedStore>();
     TokenStore tokens{Keychain([store] { return store; })};
     TokenStore otherProcess{Keychain([store] { return store; })};
     auto& signsOut = row.otherProcess ? otherProcess : tokens;
