@@ -17,7 +17,6 @@
 #include <QImage>
 #include <QLabel>
 #include <QLocalSocket>
-#include <QPainter>
 #include <QScreen>
 
 #include "core/platform/unique_fd.h"

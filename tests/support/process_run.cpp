@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <stdexcept>
 
 namespace trayline::test {

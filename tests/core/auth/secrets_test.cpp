@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <functional>
 #include <future>
 #include <stdexcept>
 #include <thread>
