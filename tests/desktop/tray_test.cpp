@@ -183,7 +183,7 @@ TEST_P(TrayIconPixels, StaleLimitedAndSignedOutShowInTheSlot) {
 
 INSTANTIATE_TEST_SUITE_P(Sizes, TrayIconPixels, ::testing::ValuesIn(kTrayIconSizes));
 
-// The words for one count or many (signed out, the whole-app test reads them off the item).
+// The words for one count or many; the signed-out words are the whole-app test's, read off the item.
 TEST(TrayIcon, WordsSayBothCountsAndShortenedCountsNeverReadAsOnesThatFit) {
     EXPECT_EQ(trayToolTip({1, 1, false}), "1 open task assigned to you, 1 unassigned task in your group");
     EXPECT_EQ(trayToolTip({1234, 100000, true}),

@@ -107,14 +107,18 @@ TEST_F(Panel, TheBellPausesAndTheLineAboveTheFooterSaysUntilWhenWithResumeBeside
     auto* bell = named<QToolButton>(panel.get(), "Notifications");
     auto* line = panel->findChild<PausedLine*>();
     ASSERT_TRUE(bell && line);
-    const auto choose = [&](const QString& text) {  // the visible menu entries, and a click on one
+    const auto choose = [&](const QString& text) {  // the visible menu entries, then a click on one
         QStringList shown;
+        QAction* chosen = nullptr;
         for (auto* action : bell->menu()->actions())
-            if (action->isVisible() && !action->isSeparator())
+            if (action->isVisible() && !action->isSeparator()) {
                 shown << action->text();
-        for (auto* action : bell->menu()->actions())
-            if (action->text() == text && action->isVisible())
-                action->trigger();
+                chosen = action->text() == text ? action : chosen;
+            }
+        if (chosen)
+            chosen->trigger();
+        else
+            ADD_FAILURE() << "no menu choice " << text.toStdString();
         return shown;
     };
     const QStringList pauses{"Pause for 1 hour", "Pause until tomorrow", "Pause until I resume"};

@@ -4,12 +4,14 @@
 // like a keyring behind its unlock prompt or one whose prompt was dismissed, with a hook that runs
 // once right after the tokens item was read, so a sign-out (or a new sign-in) can land exactly there.
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <thread>
 #include <utility>
 
+#include "core/auth/token_store.h"
 #include "core/platform/secret_store.h"
 
 namespace trayline::test {
@@ -21,7 +23,7 @@ public:
     std::optional<std::string> get(const std::string& account) override {
         std::this_thread::sleep_for(delay);
         auto data = inner_->get(account);
-        if (account == "tokens" && afterTokensRead)
+        if (account == TokenStore::kAccount && afterTokensRead)
             std::exchange(afterTokensRead, nullptr)();
         return data;
     }

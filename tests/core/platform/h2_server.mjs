@@ -1,7 +1,7 @@
 // An HTTP/2-only server over TLS on 127.0.0.1 for the HTTP engine's tests (Node's own http2).
 // Usage: node h2_server.mjs KEY.pem CERT.pem. Prints its port, then answers every request once four
 // requests wait at once (or after 20 s alone) with "together"/"alone" and how many connections it
-// has accepted so far. Runs until it is ended.
+// has accepted so far. Ends when its standard input closes.
 import fs from 'node:fs';
 import http2 from 'node:http2';
 
@@ -30,3 +30,5 @@ server.on('stream', (stream) => {
   }, 20000).unref();
 });
 server.listen(0, '127.0.0.1', () => console.log(server.address().port));
+process.stdin.on('end', () => process.exit(0));
+process.stdin.resume();

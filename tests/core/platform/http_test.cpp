@@ -5,11 +5,10 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <condition_variable>
-#include <csignal>
-#include <cstring>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -228,31 +227,43 @@ TEST(HttpEngine, AnIdleThreadSleepsThroughItsLingerAndThenEnds) {
 class Http2Server {
 public:
     explicit Http2Server(const std::filesystem::path& dir) {
-        const auto key = "'" + (dir / "key.pem").string() + "'", cert = "'" + (dir / "cert.pem").string() + "'";
+        const auto key = dir / "key.pem", cert = dir / "cert.pem";
         const std::string make = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1 "
-                                 "-subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -keyout " + key + " -out " +
-                                 cert + " 2>/dev/null";
+                                 "-subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -keyout '" +
+                                 key.string() + "' -out '" + cert.string() + "' 2>/dev/null";
         EXPECT_EQ(std::system(make.c_str()), 0);
-        certificatePEM = test::readFile(dir / "cert.pem");
-        // The shell says the server's process ID, then the server its port.
-        output_ = ::popen(("node " TRAYLINE_SOURCE_DIR "/tests/core/platform/h2_server.mjs " + key + " " + cert +
-                           " & echo $!").c_str(), "r");
-        char line[64] = "";
-        pid_ = output_ && std::fgets(line, sizeof line, output_) ? std::atoi(line) : -1;
-        port = pid_ > 0 && std::fgets(line, sizeof line, output_) ? std::string(line, std::strcspn(line, "\n")) : "";
+        certificatePEM = test::readFile(cert);
+        int in[2], out[2];
+        // Close-on-exec, so the child keeps no end of its own stdin open and sees it close.
+        EXPECT_EQ(::pipe2(in, O_CLOEXEC), 0);
+        EXPECT_EQ(::pipe2(out, O_CLOEXEC), 0);
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(in[0], 0);
+            ::dup2(out[1], 1);
+            ::execlp("node", "node", TRAYLINE_SOURCE_DIR "/tests/core/platform/h2_server.mjs", key.c_str(),
+                     cert.c_str(), nullptr);
+            ::_exit(127);
+        }
+        ::close(in[0]);
+        ::close(out[1]);
+        stdin_ = in[1];
+        std::string line;
+        for (char c; ::read(out[0], &c, 1) == 1 && c != '\n';)
+            line += c;
+        ::close(out[0]);
+        port = line;
     }
     ~Http2Server() {
-        if (pid_ > 0)
-            ::kill(pid_, SIGTERM);
-        if (output_)
-            ::pclose(output_);
+        ::close(stdin_);
+        ::waitpid(pid_, nullptr, 0);
     }
     std::string port;
     std::string certificatePEM;
 
 private:
-    std::FILE* output_ = nullptr;
     pid_t pid_ = -1;
+    int stdin_ = -1;
 };
 
 // Streams to a server that speaks HTTP/2 share one connection, also when they start together.
