@@ -109,16 +109,12 @@ TEST_F(Panel, TheBellPausesAndTheLineAboveTheFooterSaysUntilWhenWithResumeBeside
     ASSERT_TRUE(bell && line);
     const auto choose = [&](const QString& text) {  // the visible menu entries, then a click on one
         QStringList shown;
-        QAction* chosen = nullptr;
         for (auto* action : bell->menu()->actions())
-            if (action->isVisible() && !action->isSeparator()) {
+            if (action->isVisible() && !action->isSeparator())
                 shown << action->text();
-                chosen = action->text() == text ? action : chosen;
-            }
-        if (chosen)
-            chosen->trigger();
-        else
-            ADD_FAILURE() << "no menu choice " << text.toStdString();
+        for (auto* action : bell->menu()->actions())
+            if (action->isVisible() && action->text() == text)
+                action->trigger();
         return shown;
     };
     const QStringList pauses{"Pause for 1 hour", "Pause until tomorrow", "Pause until I resume"};

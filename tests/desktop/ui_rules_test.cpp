@@ -118,21 +118,6 @@ TEST(ListLink, QueryByTabEncodedAsciiOnly) {
     EXPECT_EQ(listAddress("all"), std::nullopt);
 }
 
-TEST(RowTexts, UpdatedAmountAndUnitByAge) {
-    const Instant now = at("2026-03-04 12:00:00");
-    for (const auto& [secondsAgo, text] : std::vector<std::pair<long long, const char*>>{
-             {59, "0m"}, {60, "1m"}, {3599, "59m"}, {3600, "1h"}, {86399, "23h"}, {86400, "1d"}, {-90000, "0m"}}) {
-        SNTask t;
-        t.updatedOn = field(formatUtc(now - std::chrono::seconds(secondsAgo)));
-        EXPECT_EQ(updatedText(t, now), "updated " + QString(text) + " ago") << secondsAgo;
-    }
-    for (const char* bad : {"", "2026-03-04", "2026-03-04T11:00:00", "yesterday"}) {
-        SNTask t;
-        t.updatedOn = field(bad, "4 Mar 2026");
-        EXPECT_EQ(updatedText(t, now), std::nullopt) << bad;
-    }
-}
-
 TEST(RowTexts, AgeIsTheRequestDateAndWholeCalendarDaysInTheUsersZone) {
     for (const auto& [opened, now, zone, text] : std::vector<std::tuple<const char*, const char*, const char*, const char*>>{
              {"2025-06-03 08:00:00", "2025-06-03 17:00:00", "UTC", "Jun 3, 2025 (today)"},

@@ -57,4 +57,6 @@ ProcessRun runProcess(const std::vector<std::string>& argv, const ProcessOptions
             WIFSIGNALED(status) ? WTERMSIG(status) : 0};
 }
 
+std::string shellOutput(const std::string& command) { return runProcess({"/bin/sh", "-c", command}).out; }
+
 }  // namespace trayline::test

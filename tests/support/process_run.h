@@ -19,5 +19,7 @@ struct ProcessOptions {
 };
 
 ProcessRun runProcess(const std::vector<std::string>& argv, const ProcessOptions& options = {});
+// What `command` run by /bin/sh writes to its standard output.
+std::string shellOutput(const std::string& command);
 
 }  // namespace trayline::test

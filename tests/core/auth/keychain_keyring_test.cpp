@@ -5,6 +5,7 @@
 #include "core/platform/keychain.h"
 #include "core/platform/secret_file_backend.h"
 #include "core/platform/secret_service_backend.h"
+#include "support/process_run.h"
 #include "support/temp_env.h"
 
 #include <gio/gio.h>
@@ -20,14 +21,7 @@ using ::testing::HasSubstr;
 
 // What secret-tool with `args` (shell words) and `input` on its standard input writes.
 std::string secretTool(const std::string& args, const std::string& input = "") {
-    std::string out;
-    FILE* pipe = ::popen(("printf %s '" + input + "' | secret-tool " + args + " 2>&1").c_str(), "r");
-    char buffer[4096];
-    for (std::size_t n; pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-        out.append(buffer, n);
-    if (pipe)
-        ::pclose(pipe);
-    return out;
+    return test::shellOutput("printf %s '" + input + "' | secret-tool " + args + " 2>&1");
 }
 
 // Every item with this account as secret-tool describes it: "[/path]", label, secret, attributes.

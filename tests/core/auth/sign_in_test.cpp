@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <future>
 #include <thread>
 
@@ -14,6 +13,7 @@
 #include "core/auth/token_store.h"
 #include "core/servicenow/service_now_client.h"
 #include "support/demo_fixture.h"
+#include "support/process_run.h"
 
 namespace trayline {
 namespace {
@@ -26,14 +26,7 @@ std::string browse(const std::string& url, const std::filesystem::path& profile)
         "timeout 60 /usr/bin/chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
         "--disable-background-networking --disable-component-update --disable-sync --virtual-time-budget=5000 "
         "--user-data-dir='" + profile.string() + "' --dump-dom '" + url + "' 2>/dev/null";
-    std::string dom;
-    if (std::FILE* p = ::popen(command.c_str(), "r")) {
-        char buffer[4096];
-        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, p)) > 0;)
-            dom.append(buffer, n);
-        ::pclose(p);
-    }
-    return dom;
+    return test::shellOutput(command);
 }
 
 TEST(SignIn, BrowserSignInStoresTokensThatTheClientCanUse) {

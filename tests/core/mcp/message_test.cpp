@@ -7,10 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cstdio>
-#include <memory>
-
 #include <nlohmann/json.hpp>
 
 #include "core/mcp/client_registration.h"
@@ -89,14 +85,7 @@ TEST(RenderTest, TaskBlocksListTheirFactsInOrderAndLeaveOutWhatIsMissing) {
 }
 
 // What /bin/sh makes of a program word.
-std::string shellReads(const std::string& word) {
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(("printf '%s' " + word).c_str(), "r"), ::pclose);
-    std::string out;
-    std::array<char, 256> buf{};
-    while (pipe && std::fgets(buf.data(), buf.size(), pipe.get()))
-        out += buf.data();
-    return out;
-}
+std::string shellReads(const std::string& word) { return test::shellOutput("printf '%s' " + word); }
 
 TEST(ClientRegistration, ShellAndJsonReadAnyPathExactly) {
     const std::string prefix = "claude mcp add servicenow -s project -- ", suffix = " --mcp";

@@ -103,18 +103,6 @@ TEST_F(DerivedValues, ClipboardTextOfARealisticTaskTakesTheItemsTextsAndLinksThe
               "a0b1c2d3e4f5a6b7c8d9e0f1a2b3c4d5");
 }
 
-TEST_F(DerivedValues, ClosedTaskShowsClosingTimeInTheUsersZoneAndSkipsBadDatesAndLinks) {
-    SNTask t;
-    t.number = {"", "SCTASK9"};
-    t.assignedTo = {"u1", "Ann Lee"};
-    t.updatedOn = {"yesterday", ""};
-    t.closedAt = {"2025-01-01 07:15:00", ""};
-    Config::setInstanceURL("bad url");
-    EXPECT_EQ(t.clipboardText(DateFormatter{"de_DE", "Europe/Berlin"}),
-              "SCTASK9\n\nAssigned to: Ann Lee\nClosed: 01.01.2025, 08:15");
-    EXPECT_FALSE(listURL("active=true"));
-}
-
 TEST_F(DerivedValues, AnItemWithoutARequestIsThePrimaryRecordAndLinksFollowTheTable) {
     SNTask t;
     t.sysID = {"t1", "t1"};

@@ -5,11 +5,10 @@
 
 #include <unistd.h>
 
-#include <cstdio>
-
 #include "core/settings/app_info.h"
 #include "core/update/update_feed.h"
 #include "core/update/update_install.h"
+#include "support/process_run.h"
 #include "update_test_support.h"
 
 namespace trayline {
@@ -20,14 +19,9 @@ namespace fs = std::filesystem;
 std::string quoted(const fs::path& p) { return "'" + p.string() + "'"; }
 
 std::string capture(const std::string& command) {
-    std::string out;
-    if (std::FILE* pipe = ::popen(command.c_str(), "r")) {
-        char buffer[4096];
-        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-            out.append(buffer, n);
-        EXPECT_EQ(::pclose(pipe), 0) << command;
-    }
-    return out;
+    const auto run = test::runProcess({"/bin/sh", "-c", command});
+    EXPECT_EQ(run.exitCode, 0) << command << ": " << run.err;
+    return run.out;
 }
 
 TEST(Release, InstalledBuildUpdatesAnOlderInstallAndRunsAsTheNewVersion) {
