@@ -258,36 +258,28 @@ protected:
     test::DemoProfile demo;
 };
 
-TEST_F(RefreshTest, AValidTokenIsHandedOutWithoutARequest) {
-    demo.signIn(600);
-    const auto stored = TokenStore::load()->accessToken;
-    EXPECT_EQ(TokenStore::shared().accessToken(), stored);
-    EXPECT_EQ(TokenStore::shared().accessToken("some-older-token"), stored);
-    EXPECT_EQ(tokenRequests(), 0u);
-}
-
-TEST_F(RefreshTest, EightCallersThatFindTheTokenExpiredShareOneRefreshThatKeepsTheRefreshToken) {
+// Callers that find the token expired share one refresh: its failure, which keeps the set, then its
+// new token, which keeps the refresh token. A valid token goes out without a request.
+TEST_F(RefreshTest, EightCallersThatFindTheTokenExpiredShareOneRefreshAndItsOutcome) {
     const auto before = *TokenStore::load();
-    demo.instance().setLatency(200ms);
-    demo.instance().failNext(1, 200, R"({"access_token":"fresh","expires_in":3600})");
-    for (auto& call : eightCallers())
-        EXPECT_EQ(call.get(), "fresh");
-    EXPECT_EQ(tokenRequests(), 1u);
-    const auto after = *TokenStore::load();
-    EXPECT_EQ(after.accessToken, "fresh");
-    EXPECT_EQ(after.refreshToken, before.refreshToken);
-    EXPECT_GT(after.expiresAt, std::chrono::system_clock::now() + 3500s);
-    const auto body = demo.instance().requestLog()[0].body;
-    EXPECT_NE(body.find("grant_type=refresh_token&refresh_token=" + before.refreshToken), std::string::npos);
-}
-
-TEST_F(RefreshTest, WaitingCallersShareAFailureTooAndTheSetIsKept) {
     demo.instance().setLatency(200ms);
     demo.instance().failNext(1, 503, "maintenance");
     for (auto& call : eightCallers())
         EXPECT_THROW(call.get(), AuthError);
     EXPECT_EQ(tokenRequests(), 1u);
-    EXPECT_TRUE(TokenStore::load());
+    EXPECT_EQ(TokenStore::load(), before);
+    demo.instance().failNext(1, 200, R"({"access_token":"fresh","expires_in":3600})");
+    for (auto& call : eightCallers())
+        EXPECT_EQ(call.get(), "fresh");
+    EXPECT_EQ(tokenRequests(), 2u);
+    const auto after = *TokenStore::load();
+    EXPECT_EQ(after.accessToken, "fresh");
+    EXPECT_EQ(after.refreshToken, before.refreshToken);
+    EXPECT_GT(after.expiresAt, std::chrono::system_clock::now() + 3500s);
+    const auto body = demo.instance().requestLog()[1].body;
+    EXPECT_NE(body.find("grant_type=refresh_token&refresh_token=" + before.refreshToken), std::string::npos);
+    EXPECT_EQ(TokenStore::shared().accessToken("some-older-token"), "fresh");
+    EXPECT_EQ(tokenRequests(), 2u);
 }
 
 TEST_F(RefreshTest, ARefusedRefreshSignsOutSoTheNextCallMakesNoRequest) {

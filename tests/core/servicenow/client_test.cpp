@@ -196,14 +196,11 @@ TEST_F(ClientTest, UserSearchNeedsTwoCharactersAndReferencesResolve) {
         EXPECT_TRUE(client.searchUsers(tooShort).empty());
     EXPECT_EQ(outcomeOf([&] { client.resolveUser("q"); }), "No active user matches \u201Cq\u201D.");
     EXPECT_EQ(lastRequest(), "nothing");
-    EXPECT_EQ(client.resolveUser(" ME ").sysID, demo::kDemoUserSysId);
     EXPECT_EQ(client.resolveUser(demo::kDemoUserSysId).name, demo::kDemoUserName);
-    const auto task = client.fetchTasks(Config::groupQuery(), 1).front();
-    EXPECT_EQ(client.resolveTask(task.sysID.value).id(), task.id());
     EXPECT_EQ(client.resolveUser(text::lowercased(demo::kDemoUserName)).sysID, demo::kDemoUserSysId);
 }
 
-TEST_F(ClientTest, RefusedTokenIsRefreshedAndTheRequestRetriedOnce) {
+TEST_F(ClientTest, RefusedTokenIsRefreshedAndTheRequestRetriedOnceOtherFailuresAreNot) {
     const auto before = TokenStore::load()->accessToken;
     demo.instance().expireAccessTokens();
     EXPECT_NO_THROW(client.currentUser());
@@ -219,9 +216,6 @@ TEST_F(ClientTest, RefusedTokenIsRefreshedAndTheRequestRetriedOnce) {
     EXPECT_TRUE(outcomeOf([&] { client.currentUser(); }).starts_with("Request failed (HTTP 401): "));
     EXPECT_EQ(apiLog().size(), 2u);
     EXPECT_TRUE(TokenStore::load()) << "a refused request does not sign the user out";
-}
-
-TEST_F(ClientTest, RepliesOutside2xxFailWithTheirStatusAndAreNotRetried) {
     for (const int status : {500, 404, 302}) {
         demo.instance().reset();
         demo.instance().failNext(1, status, "{\"error\":\"boom\"}");

@@ -277,5 +277,20 @@ INSTANTIATE_TEST_SUITE_P(
                       IconCase{"nowhere", {}, "com.brindle.trayline"}),
     [](const auto& row) { return std::string(row.param.name); });
 
+TEST(Identity, TheDesktopFileIsLookedUpInTheDataDirectoriesInOrder) {
+    test::TempProfile profile;
+    const fs::path home = profile.dataHome(), system = profile.root() / "system";
+    ::setenv("XDG_DATA_DIRS", ("relative/ignored::" + system.string()).c_str(), 1);
+    EXPECT_EQ(identity::searchedDataDirs(), (std::vector<fs::path>{home, system}));
+    EXPECT_FALSE(identity::installedDesktopFile(identity::searchedDataDirs()));
+    test::writeFile(system / kDesktop, "[Desktop Entry]\n");
+    EXPECT_EQ(identity::installedDesktopFile(identity::searchedDataDirs()), system / kDesktop);
+    test::writeFile(home / kDesktop, "[Desktop Entry]\n");
+    EXPECT_EQ(identity::installedDesktopFile(identity::searchedDataDirs()), home / kDesktop);
+    ::setenv("XDG_DATA_DIRS", "", 1);
+    EXPECT_EQ(paths::dataDirs(), (std::vector<fs::path>{"/usr/local/share", "/usr/share"}));
+    ::unsetenv("XDG_DATA_DIRS");
+}
+
 }  // namespace
 }  // namespace trayline

@@ -43,6 +43,18 @@ const Identity& otherTeam() { return once([] { return root().issueSigner("OTHERT
 const Identity& strangerRoot() { return once([] { return Identity::makeRoot("Stranger Root"); }); }
 const Identity& stranger() { return once([] { return strangerRoot().issueSigner(kTeam); }); }
 
+TEST(UpdateManifest, DecodesWhatItKnowsAndRejectsWhatIsNotAManifest) {
+    EXPECT_EQ(UpdateManifest::fromJson(R"({"version":"1.4.0","build":"140","date":"May 1","url":"u",
+                                           "sha256":"ab","notes":null,"minimumSystemVersion":"12","x":[1]})"),
+              (UpdateManifest{"1.4.0", "140", "May 1", "u", "ab", {}, "12"}));
+    const std::pair<const char*, const char*> rows[] = {
+        {R"({"version":1.4,"url":"u"})", "The update feed has no text \"version\"."},
+        {R"([{"version":"1","url":"u"}])", "The update feed is not a JSON object."},
+    };
+    for (const auto& [json, message] : rows)
+        EXPECT_EQ(test::outcomeOf([&] { UpdateManifest::fromJson(json); }), message) << json;
+}
+
 TEST(VersionOrder, ComparesNumbersByValueAndTheRestByCharacter) {
     const std::tuple<const char*, const char*, bool> rows[] = {
         {"1.4.0", "1.3.9", true}, {"1.10", "1.9", true}, {"1.9", "1.10", false}, {"1.2.0", "1.2", true},
