@@ -234,7 +234,7 @@ protected:
     ContentView* content = nullptr;
 };
 
-TEST_P(HostileText, NeverWidensThePanelOrPushesAButtonOut) {
+TEST_P(HostileText, NeverWidensThePanelOrPushesAButtonOutNorOutOfANarrowAssignSheet) {
     content->lists()->setTab("all");  // titles, descriptions, callers and assignees; the teaser above
     ASSERT_NE(hostileRow(), nullptr);
     expectFits(800, "all");
@@ -269,29 +269,25 @@ TEST_P(HostileText, NeverWidensThePanelOrPushesAButtonOut) {
 
     row = hostileRow();
     ASSERT_NE(row, nullptr);
-    Q_EMIT row->assignRequested(row->task());
+    const SNTask task = row->task();
+    Q_EMIT row->assignRequested(task);
     auto* assign = qobject_cast<AssignView*>(content->middleWidget());
     ASSERT_NE(assign, nullptr);
     ASSERT_TRUE(test::spinUntil([&] { return assign->results().size() > 1; }));
     expectFits(800, "assign");
-}
 
-// The assign sheet alone on a panel clamped to a narrow screen: its summary is shortened to the
-// width it has, so the buttons stay in view.
-TEST_P(HostileText, AssignSheetFitsANarrowPanel) {
-    content->lists()->setTab("all");
-    const TaskRow* row = hostileRow();
-    ASSERT_NE(row, nullptr);
+    // The assign sheet alone on a panel clamped to a narrow screen: its summary is shortened to the
+    // width it has, so the buttons stay in view.
     QWidget narrow;
-    auto* assign = new AssignView(row->task(), model.get(), &narrow);
+    auto* alone = new AssignView(task, model.get(), &narrow);
     narrow.setGeometry(0, 0, 480, 500);
-    assign->setGeometry(narrow.rect());
+    alone->setGeometry(narrow.rect());
     narrow.show();
-    ASSERT_TRUE(test::spinUntil([&] { return assign->results().size() > 1; }));
-    EXPECT_LE(assign->minimumSizeHint().width(), 480);
-    for (QPushButton* button : {assign->confirmButton(), assign->cancelButton()})
+    ASSERT_TRUE(test::spinUntil([&] { return alone->results().size() > 1; }));
+    EXPECT_LE(alone->minimumSizeHint().width(), 480);
+    for (QPushButton* button : {alone->confirmButton(), alone->cancelButton()})
         EXPECT_LE(button->mapTo(&narrow, QPoint(button->width(), 0)).x(), 480);
-    const TintedLabel* summary = summaryOf(assign);  // read whole, shown shortened
+    summary = summaryOf(alone);  // read whole, shown shortened
     ASSERT_TRUE(summary && summary->shownLines().size() == 1);
     EXPECT_TRUE(summary->shownLines().front().endsWith(QChar(0x2026))) << summary->shownLines().front().toStdString();
 }

@@ -66,7 +66,6 @@ TEST_F(AssignTest, OpensOnTheMembersThenThreeQuickLettersSendOneSearch) {
     const auto view = open(groupTask(true));
     EXPECT_EQ(rowNames(view->resultList()), (Names{"Alex Morgan", "Chris Jordan", "Jordan Lee", "Priya Natarajan",
                                                    "Sam Carter", "Samira Haddad", "Taylor Brooks"}));
-    EXPECT_EQ(view->resultList()->item(0)->data(Qt::AccessibleTextRole).toString(), "Alex Morgan, alex.morgan@example.com");
     EXPECT_FALSE(view->confirmButton()->isEnabled());
     QTest::keyClicks(view->searchField(), "Sam");
     clock.advanceTo(299);

@@ -37,7 +37,7 @@ protected:
     TokenStore store{keychain};
 };
 
-TEST_F(TokenStoreTest, SavesTheCompactFormWithSecondsSince2001AndClearRemovesOnlyIt) {
+TEST_F(TokenStoreTest, SavesTheCompactFormClearRemovesOnlyItAndOnlyWellFormedPayloadsAreRead) {
     EXPECT_EQ(store.read(), std::nullopt);
     const TokenSet tokens{"a", "r", Instant{std::chrono::milliseconds(1767225600500)}};  // 2026
     store.save(tokens);
@@ -48,6 +48,22 @@ TEST_F(TokenStoreTest, SavesTheCompactFormWithSecondsSince2001AndClearRemovesOnl
     store.clear();
     EXPECT_EQ(file->get("tokens"), std::nullopt);
     EXPECT_EQ(file->get("clientSecret"), "secret");
+    const std::pair<std::string, bool> payloads[] = {
+        {R"({"accessToken":"a","refreshToken":"","expiresAt":-3.5})", true},
+        {R"({ "expiresAt" : 7, "scope":null, "refreshToken":"r", "accessToken":"a" })", true},
+        {R"({"accessToken":"a","refreshToken":"r","expiresAt":1)", false},
+        {R"([{"accessToken":"a","refreshToken":"r","expiresAt":1}])", false},
+        {R"({"accessToken":"a","refreshToken":"r"})", false},
+        {R"({"accessToken":"a","refreshToken":"r","expiresAt":"2026-03-04T10:00:00Z"})", false},
+        {R"({"accessToken":"a","refreshToken":"r","expiresAt":5e10})", false},
+        {R"({"accessToken":"a","refreshToken":null,"expiresAt":1})", false},
+        {R"({"accessToken":5,"refreshToken":"r","expiresAt":1})", false},
+    };
+    for (const auto& [payload, loads] : payloads) {
+        file->set("tokens", payload);
+        EXPECT_EQ(store.read().has_value(), loads) << payload;
+        EXPECT_EQ(file->get("tokens"), payload);
+    }
 }
 
 // A keyring item holding bytes that are not UTF-8.
@@ -65,48 +81,27 @@ TEST(Keychain, ReadsBytesThatAreNotUtf8AsAbsentAndNeverThrows) {
     EXPECT_NO_THROW(TokenStore(gone).clear());
 }
 
-// A reader keys what it read by the generation it saw first; a sign-out must leave that key stale.
-TEST_F(TokenStoreTest, WhatIsReadDuringASignOutIsNeverTakenForCurrent) {
+// A reader keys what it read by the generation it saw first; a sign-out must leave that key stale. A
+// sign-out during a guarded save waits for it and wins.
+TEST_F(TokenStoreTest, ASignOutWinsOverAReadOrASaveUnderWay) {
     store.save({"old", "r", Instant{}});
-    auto slowRemoval = std::make_shared<test::HookedStore>(file);
-    slowRemoval->removeDelay = std::chrono::milliseconds(300);
-    TokenStore slow{Keychain([slowRemoval] { return slowRemoval; })};
+    auto slowStore = std::make_shared<test::HookedStore>(file);
+    slowStore->removeDelay = std::chrono::milliseconds(300);
+    TokenStore slow{Keychain([slowStore] { return slowStore; })};
     std::thread signOut([&] { slow.clear(); });
     std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the removal is under way
     const auto seen = slow.generation();
     const bool found = slow.read().has_value();
     signOut.join();
     EXPECT_FALSE(found && slow.generation() == seen) << "old tokens read under the current generation";
-}
 
-TEST_F(TokenStoreTest, ASignOutDuringAGuardedSaveWaitsForItAndWins) {
-    auto slowWrites = std::make_shared<test::HookedStore>(file);
-    slowWrites->setDelay = std::chrono::milliseconds(300);
-    TokenStore slow{Keychain([slowWrites] { return slowWrites; })};
+    slowStore->removeDelay = std::chrono::milliseconds(0);
+    slowStore->setDelay = std::chrono::milliseconds(300);
     std::thread refresher([&] { slow.saveIfGeneration({"late", "r", Instant{}}, slow.generation()); });
     std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the save is under way
     slow.clear();
     refresher.join();
     EXPECT_EQ(store.read(), std::nullopt);
-}
-
-TEST_F(TokenStoreTest, ReadsOnlyWellFormedPayloadsAndLeavesTheItemAsItIs) {
-    const std::pair<std::string, bool> payloads[] = {
-        {R"({"accessToken":"a","refreshToken":"","expiresAt":-3.5})", true},
-        {R"({ "expiresAt" : 7, "scope":null, "refreshToken":"r", "accessToken":"a" })", true},
-        {R"({"accessToken":"a","refreshToken":"r","expiresAt":1)", false},
-        {R"([{"accessToken":"a","refreshToken":"r","expiresAt":1}])", false},
-        {R"({"accessToken":"a","refreshToken":"r"})", false},
-        {R"({"accessToken":"a","refreshToken":"r","expiresAt":"2026-03-04T10:00:00Z"})", false},
-        {R"({"accessToken":"a","refreshToken":"r","expiresAt":5e10})", false},
-        {R"({"accessToken":"a","refreshToken":null,"expiresAt":1})", false},
-        {R"({"accessToken":5,"refreshToken":"r","expiresAt":1})", false},
-    };
-    for (const auto& [payload, loads] : payloads) {
-        file->set("tokens", payload);
-        EXPECT_EQ(store.read().has_value(), loads) << payload;
-        EXPECT_EQ(file->get("tokens"), payload);
-    }
 }
 
 struct stat statOf(const std::filesystem::path& p) {
@@ -138,7 +133,7 @@ TEST_F(SecretFile, IsAPrivateFileInAPrivateDirectoryThatOnlyAWriteCreates) {
     EXPECT_EQ(modes(), std::pair(0700u, 0600u)) << "wider modes are tightened";
 }
 
-TEST_F(SecretFile, IsOneJsonObjectThatWritesReplaceByRename) {
+TEST_F(SecretFile, IsOneJsonObjectThatWritesReplaceByRenameAndAFileItCannotReadIsKeptAside) {
     test::writeFile(file, R"({"clientSecret":"typed by a user","tokens":5,"old":"x"})");
     EXPECT_EQ(store.get("clientSecret"), "typed by a user");
     EXPECT_EQ(store.get("tokens"), std::nullopt) << "a member that is no text is no item";
@@ -150,6 +145,15 @@ TEST_F(SecretFile, IsOneJsonObjectThatWritesReplaceByRename) {
     EXPECT_EQ(nlohmann::json::parse(test::readFile(file)),
               nlohmann::json({{"clientSecret", "typed by a user"}, {"tokens", "t\"o\nk"}, {"empty", ""}}));
     EXPECT_EQ(store.get("empty"), "");
+    test::writeFile(file, "[1,2]");
+    EXPECT_EQ(store.get("tokens"), std::nullopt);
+    store.remove("tokens");
+    EXPECT_EQ(test::readFile(file), "[1,2]") << "remove must not touch it";
+    EXPECT_TRUE(store.set("tokens", "fresh"));
+    EXPECT_EQ(test::readFile(file.string() + ".bad"), "[1,2]");
+    EXPECT_EQ(store.get("tokens"), "fresh");
+    EXPECT_FALSE(store.set("tokens", "bad \xFF"));
+    EXPECT_EQ(store.get("tokens"), "fresh");
 }
 
 TEST_F(SecretFile, WritersInSeveralProcessesKeepEachOthersItems) {
@@ -169,18 +173,6 @@ TEST_F(SecretFile, WritersInSeveralProcessesKeepEachOthersItems) {
         ::waitpid(child, nullptr, 0);
     for (const char* account : {"parent", "child1", "child2", "child3"})
         EXPECT_EQ(store.get(account), "19") << account;
-}
-
-TEST_F(SecretFile, KeepsAsideAFileItCannotReadAndRefusesDataJsonCannotCarry) {
-    test::writeFile(file, "[1,2]");
-    EXPECT_EQ(store.get("tokens"), std::nullopt);
-    store.remove("tokens");
-    EXPECT_EQ(test::readFile(file), "[1,2]") << "remove must not touch it";
-    EXPECT_TRUE(store.set("tokens", "fresh"));
-    EXPECT_EQ(test::readFile(file.string() + ".bad"), "[1,2]");
-    EXPECT_EQ(store.get("tokens"), "fresh");
-    EXPECT_FALSE(store.set("tokens", "bad \xFF"));
-    EXPECT_EQ(store.get("tokens"), "fresh");
 }
 
 // A Unix socket that accepts connections (the kernel queues them) but never answers: a hung bus.

@@ -54,7 +54,7 @@ protected:
     Dispatcher dispatcher{backend};
 };
 
-TEST_F(DispatcherTest, ListToolsSendTheWatcherQueriesAndClampTheRowLimit) {
+TEST_F(DispatcherTest, ListToolsSendTheWatcherQueriesClampTheRowLimitAndUnassignedOnlyDropsAssignedTasks) {
     const std::string group = std::string("sc_task assignment_group=") + demo::kGroupSysId;
     const std::string thisMonth =
         "^closed_atONThis month@javascript:gs.beginningOfThisMonth()@javascript:gs.endOfThisMonth()"
@@ -86,6 +86,11 @@ TEST_F(DispatcherTest, ListToolsSendTheWatcherQueriesAndClampTheRowLimit) {
         call("search_records", {{"table", "incident"}, {"query", "active=true"}, {"limit", limit}});
         EXPECT_EQ(sent(), std::vector<std::string>{std::string("GET incident active=true ") + rows}) << limit;
     }
+    Config::setGroupSysID("0123456789abcdef0123456789abcdef");
+    demo.instance().insertTask({{"assignment_group", "0123456789abcdef0123456789abcdef"},
+                                {"assigned_to", demo.instance().demoUserSysId()}});
+    EXPECT_TRUE(call("list_group_queue").starts_with("1 task\n\n"));
+    EXPECT_EQ(call("list_group_queue", {{"unassignedOnly", true}}), "The group queue is empty.");
 }
 
 TEST_F(DispatcherTest, ArgumentsAreCheckedBeforeTheRequestsThatNeedThem) {
@@ -118,14 +123,6 @@ TEST_F(DispatcherTest, ArgumentsAreCheckedBeforeTheRequestsThatNeedThem) {
         EXPECT_EQ(call(c.tool, c.arguments).substr(0, c.answer.size()), c.answer);
         EXPECT_EQ(sent().size(), c.requests);
     }
-}
-
-TEST_F(DispatcherTest, UnassignedOnlyDropsAssignedTasks) {
-    Config::setGroupSysID("0123456789abcdef0123456789abcdef");
-    demo.instance().insertTask({{"assignment_group", "0123456789abcdef0123456789abcdef"},
-                                {"assigned_to", demo.instance().demoUserSysId()}});
-    EXPECT_TRUE(call("list_group_queue").starts_with("1 task\n\n"));
-    EXPECT_EQ(call("list_group_queue", {{"unassignedOnly", true}}), "The group queue is empty.");
 }
 
 TEST_F(DispatcherTest, WriteGateIsReadAtEveryMessageAndComesBeforeTheSignInCheck) {

@@ -29,7 +29,21 @@ protected:
     test::TempProfile profile;
 };
 
-TEST_F(ConfigTest, StoredValuesReadByTheirTypeWithOthersAsDefaults) {
+TEST_F(ConfigTest, SettersTrimAndTypeWhatTheyStoreAndReadsTakeTheirTypeWithOthersAsDefaults) {
+    EXPECT_EQ(Config::groupQuery(),
+              "assignment_group=5a3d9e0c1b7f4c2a8e6d4b2f0a9c7e15^stateIN1,2,3^ORDERBYDESCopened_at");
+    EXPECT_FALSE(std::filesystem::exists(PreferencesFile::forCurrentUser().path())) << "a read wrote";
+    Config::setGroupSysID(" abc\n");
+    Config::setGroupStates("1^ORactive=true");
+    Config::setTable(" \t\n");
+    Config::setPollMinutes(-4);
+    Config::setAutoUpdate(false);
+    EXPECT_EQ(PreferencesFile::forCurrentUser().read(),
+              json({{"groupSysID", "abc"}, {"groupStates", "1^ORactive=true"}, {"table", ""}, {"pollMinutes", 1},
+                    {"autoUpdate", false}}));
+    Config::setPollMinutes(INT64_MAX);
+    EXPECT_EQ(PreferencesFile::forCurrentUser().read()["pollMinutes"], 10080);
+    EXPECT_EQ(Config::groupQuery(), "assignment_group=abc^stateIN1^ORactive=true^ORDERBYDESCopened_at");
     const std::map<std::string, std::string (*)()> read = {
         {"instanceURL", Config::instanceURL}, {"table", Config::table}, {"groupStates", Config::groupStates},
         {"updateFeedURL", Config::updateFeedURL}, {"pollMinutes", [] { return std::to_string(Config::pollMinutes()); }},
@@ -49,23 +63,6 @@ TEST_F(ConfigTest, StoredValuesReadByTheirTypeWithOthersAsDefaults) {
         store(key, stored);
         EXPECT_EQ(read.at(key)(), expected) << key << " = " << stored;
     }
-}
-
-TEST_F(ConfigTest, SettersTrimTextAndStoreTypedValuesThatTheGroupQueryTakesVerbatim) {
-    EXPECT_EQ(Config::groupQuery(),
-              "assignment_group=5a3d9e0c1b7f4c2a8e6d4b2f0a9c7e15^stateIN1,2,3^ORDERBYDESCopened_at");
-    EXPECT_FALSE(std::filesystem::exists(PreferencesFile::forCurrentUser().path())) << "a read wrote";
-    Config::setGroupSysID(" abc\n");
-    Config::setGroupStates("1^ORactive=true");
-    Config::setTable(" \t\n");
-    Config::setPollMinutes(-4);
-    Config::setAutoUpdate(false);
-    EXPECT_EQ(PreferencesFile::forCurrentUser().read(),
-              json({{"groupSysID", "abc"}, {"groupStates", "1^ORactive=true"}, {"table", ""}, {"pollMinutes", 1},
-                    {"autoUpdate", false}}));
-    Config::setPollMinutes(INT64_MAX);
-    EXPECT_EQ(PreferencesFile::forCurrentUser().read()["pollMinutes"], 10080);
-    EXPECT_EQ(Config::groupQuery(), "assignment_group=abc^stateIN1^ORactive=true^ORDERBYDESCopened_at");
 }
 
 TEST_F(ConfigTest, IsConfiguredChecksInOrderAndReadsTheSecretLast) {
