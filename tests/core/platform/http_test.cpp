@@ -296,7 +296,7 @@ TEST(HttpEngine, ACancelledRequestEndsAloneAndAFailedOneLeavesTheOthersRunning) 
     EXPECT_THROW(slow.get(), Cancelled);
 }
 
-TEST(HttpDownload, StreamsTheBodyToAFileAndEndsOnlyWhenNothingArrivesForTheStallTime) {
+TEST(HttpDownload, StreamsTheBodyToAFileEndsOnlyWhenNothingArrivesForTheStallTimeAndNeverHoldsUpOthers) {
     TestServer server;
     test::TempProfile profile;
     const auto file = profile.root() / "download";
@@ -319,13 +319,9 @@ TEST(HttpDownload, StreamsTheBodyToAFileAndEndsOnlyWhenNothingArrivesForTheStall
         EXPECT_STREQ(e.what(), "Timeout was reached: no data received for 1 s");
     }
     EXPECT_FALSE(std::filesystem::exists(file)) << "a failed download leaves no partial file";
-}
 
-// The engine's I/O thread never writes a download's file, so a destination that blocks holds up no
-// other request.
-TEST(HttpDownload, ADestinationThatWritesSlowlyHoldsUpNoOtherRequest) {
-    TestServer server;
-    test::TempProfile profile;
+    // The engine's I/O thread never writes a download's file, so a destination that blocks holds up
+    // no other request.
     const auto pipe = profile.root() / "pipe";
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
     const int reader = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
