@@ -12,9 +12,9 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPalette>
-#include <QStyle>
 #include <QPlainTextEdit>
 #include <QSignalSpy>
+#include <QStyle>
 #include <QVBoxLayout>
 
 #include "core/settings/config.h"
@@ -69,6 +69,7 @@ protected:
 };
 
 TEST_P(Screenshots, EveryView) {
+    const SNTask withItem = groupTask(true);  // before the big queue pushes it past the first 100 rows
     const std::pair<const char*, std::function<QWidget*()>> scenes[] = {
         {"rows", [&] {  // tray pictures for no, few and many tasks; a request-backed, a closed and a plain task
              auto* rows = kept(new QWidget);
@@ -118,7 +119,7 @@ TEST_P(Screenshots, EveryView) {
              return panel.get();
          }},
         {"assign", [&] {
-             auto* assign = kept(new AssignView(groupTask(true), model.get(), nullptr, clock.scheduler()));
+             auto* assign = kept(new AssignView(withItem, model.get(), nullptr, clock.scheduler()));
              QSignalSpy answered(assign, &AssignView::lookupAnswered);
              assign->resize(800, 460);
              assign->show();
@@ -127,7 +128,7 @@ TEST_P(Screenshots, EveryView) {
              return assign;
          }},
         {"close", [&] {
-             auto* close = kept(new CloseView(groupTask(true), model.get()));
+             auto* close = kept(new CloseView(withItem, model.get()));
              close->resize(800, 360);
              close->editor()->setPlainText("Replaced the battery under warranty.\nThe lid closes again.");
              return close;
